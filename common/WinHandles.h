@@ -1,0 +1,61 @@
+// Owners of Windows resources: each closes its resource on every path.
+#pragma once
+
+#include <utility>
+
+#include "platform/win.h"
+
+namespace tarn {
+
+// A movable owner of one resource value; Traits says what is invalid and how to close.
+template <typename T, typename Traits>
+class UniqueResource {
+public:
+    UniqueResource() = default;
+    explicit UniqueResource(T value) : m_value(value) {}
+    ~UniqueResource() { reset(); }
+    UniqueResource(UniqueResource&& other) noexcept : m_value(other.release()) {}
+    UniqueResource& operator=(UniqueResource&& other) noexcept {
+        if (this != &other) {
+            reset(other.release());
+        }
+        return *this;
+    }
+    UniqueResource(const UniqueResource&) = delete;
+    UniqueResource& operator=(const UniqueResource&) = delete;
+
+    T get() const { return m_value; }
+    bool valid() const { return Traits::valid(m_value); }
+    explicit operator bool() const { return valid(); }
+    T release() { return std::exchange(m_value, Traits::invalid()); }
+    void reset(T value = Traits::invalid()) {
+        if (Traits::valid(m_value)) {
+            Traits::close(m_value);
+        }
+        m_value = value;
+    }
+    // For functions that return the resource through an out-parameter.
+    T* put() {
+        reset();
+        return &m_value;
+    }
+
+private:
+    T m_value = Traits::invalid();
+};
+
+struct HandleTraits {
+    static HANDLE invalid() { return nullptr; }
+    static bool valid(HANDLE h) { return h != nullptr && h != INVALID_HANDLE_VALUE; }
+    static void close(HANDLE h) { ::CloseHandle(h); }
+};
+using UniqueHandle = UniqueResource<HANDLE, HandleTraits>;
+
+struct LocalMemoryTraits {
+    static HLOCAL invalid() { return nullptr; }
+    static bool valid(HLOCAL m) { return m != nullptr; }
+    static void close(HLOCAL m) { ::LocalFree(m); }
+};
+using UniqueLocalMemory = UniqueResource<HLOCAL, LocalMemoryTraits>;
+
+}  // namespace tarn

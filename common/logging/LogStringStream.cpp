@@ -1,0 +1,58 @@
+#include <string>
+
+#include "common/Str.h"
+#include "common/logging/Log.h"
+#include "platform/win.h"
+
+namespace tarn::logging {
+
+namespace {
+
+std::string tagText(FunctionTag tag) {
+    std::string text(tag.name);
+    if (tag.lambda) {
+        text += "::<lambda>";
+    }
+    return text;
+}
+
+}  // namespace
+
+LogStringStream::LogStringStream(int32_t level, FunctionTag tag, TarnPyxLogging::Logger& log)
+    : m_level(level), m_tag(tagText(tag)), m_log(log) {}
+
+LogStringStream::LogStringStream(int32_t level, std::string_view tag, TarnPyxLogging::Logger& log)
+    : m_level(level), m_tag(tag), m_log(log) {}
+
+LogStringStream::~LogStringStream() {
+    try {
+        const std::string text = m_stream.str();
+        m_log.logf(m_level, m_tag.c_str(), "%hs", text.c_str());
+    } catch (...) {
+        // A log statement never throws, also not when the line cannot be written.
+    }
+}
+
+LogStringStream& LogStringStream::operator<<(std::wstring_view text) noexcept {
+    try {
+        m_stream << str::toUtf8(text);
+    } catch (const std::exception& e) {
+        failed(&e);
+    } catch (...) {
+        failed(nullptr);
+    }
+    return *this;
+}
+
+void LogStringStream::failed(const std::exception* e) noexcept {
+    try {
+        m_stream.clear();
+        m_stream << "!exception was thrown!";
+        if (e != nullptr) {
+            m_stream << ": " << e->what();
+        }
+    } catch (...) {
+    }
+}
+
+}  // namespace tarn::logging

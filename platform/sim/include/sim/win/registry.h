@@ -1,0 +1,4 @@
+// Simulated Windows: registry.
+#pragma once
+
+#include "sim/win/base.h"

@@ -1,0 +1,4 @@
+// Simulated Windows: security.
+#pragma once
+
+#include "sim/win/base.h"

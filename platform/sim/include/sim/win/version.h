@@ -1,0 +1,4 @@
+// Simulated Windows: version.
+#pragma once
+
+#include "sim/win/base.h"

@@ -1,0 +1,4 @@
+// Simulated Windows: winsock.
+#pragma once
+
+#include "sim/win/base.h"

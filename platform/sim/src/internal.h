@@ -1,0 +1,60 @@
+// Shared inside the simulated machine: handles, kernel objects and string helpers.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "sim/machine.h"
+#include "sim/win/base.h"
+
+namespace sim::detail {
+
+std::string toUtf8(std::wstring_view text);
+// Decodes UTF-8. Strict: nullopt when the text is not valid UTF-8; else every invalid byte
+// becomes U+FFFD.
+std::optional<std::wstring> fromUtf8(std::string_view text, bool strict = false);
+
+// A kernel object behind a HANDLE. Waitable objects override the two wait hooks.
+class KernelObject {
+public:
+    virtual ~KernelObject() = default;
+    virtual bool waitable() const { return false; }
+    // Called under waitMutex(): whether a wait would be satisfied now, and taking it.
+    virtual bool signalled(DWORD /*thread*/) const { return false; }
+    virtual DWORD acquire(DWORD /*thread*/) { return WAIT_OBJECT_0_; }
+    // Objects shared across processes cannot notify waitCondition(); waits poll them.
+    virtual bool crossProcess() const { return false; }
+    // Wait for this object alone, when it needs its own way (cross-process mutexes).
+    virtual std::optional<DWORD> waitAlone(DWORD /*milliseconds*/) { return std::nullopt; }
+    static constexpr DWORD WAIT_OBJECT_0_ = 0;
+};
+
+HANDLE insertHandle(std::shared_ptr<KernelObject> object);
+std::shared_ptr<KernelObject> lookupHandle(HANDLE handle);
+template <class T>
+std::shared_ptr<T> lookupAs(HANDLE handle) {
+    return std::dynamic_pointer_cast<T>(lookupHandle(handle));
+}
+bool removeHandle(HANDLE handle);
+
+// Sets or clears an event without counting a call of SetEvent (used by the machine itself,
+// for example by registry change notification). False when the handle is no event.
+bool setEventState(HANDLE event, bool state);
+
+// One lock and condition for every in-process waitable object: simple and free of lost wake-ups.
+std::mutex& waitMutex();
+std::condition_variable& waitCondition();
+
+// Sets the thread's last error and returns the given value, for one-line error returns.
+template <class T>
+T fail(DWORD code, T result) {
+    SetLastError(code);
+    return result;
+}
+
+}  // namespace sim::detail

@@ -73,3 +73,14 @@ function(tarn_add_test name)
         gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
     endif()
 endfunction()
+
+# Adds every direct subfolder of the current folder that has a CMakeLists.txt, so that each
+# part of the test, benchmark and fuzz trees owns its own build file.
+function(tarn_add_subfolders)
+    file(GLOB children LIST_DIRECTORIES true ${CMAKE_CURRENT_SOURCE_DIR}/*)
+    foreach(child IN LISTS children)
+        if(IS_DIRECTORY ${child} AND EXISTS ${child}/CMakeLists.txt)
+            add_subdirectory(${child})
+        endif()
+    endforeach()
+endfunction()

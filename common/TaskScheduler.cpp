@@ -26,9 +26,10 @@ TaskScheduler::Ticks TaskScheduler::now() {
 }
 
 void TaskScheduler::insert(Entry entry) {
-    auto position = std::find_if(m_queue.begin(), m_queue.end(),
-                                 [&](const Entry& queued) { return queued.due > entry.due; });
-    m_queue.insert(position, std::move(entry));
+    // Before the first later entry; searched from the back, where new tasks usually go.
+    auto position = std::find_if(m_queue.rbegin(), m_queue.rend(),
+                                 [&](const Entry& queued) { return queued.due <= entry.due; });
+    m_queue.insert(position.base(), std::move(entry));
 }
 
 TaskScheduler::Ticks TaskScheduler::schedule(std::unique_ptr<Task> task,

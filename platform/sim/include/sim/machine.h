@@ -74,6 +74,6 @@ void setModuleFileName(std::wstring_view path);
 }  // namespace sim
 
 // Counts the call and returns the injected failure code, if any, from the enclosing function.
-#define SIM_API(name)                  \
-    static ::sim::Api simApi_{name};   \
+#define SIM_API(name)                \
+    static ::sim::Api simApi_{name}; \
     [[maybe_unused]] const std::optional<uint32_t> simFault_ = simApi_.enter()

@@ -11,7 +11,6 @@ namespace TarnPyxLogging {
 
 namespace {
 
-constexpr DWORD kMutexWaitMs = 500;
 constexpr DWORD kDefaultMaxSizeKB = 50;
 const wchar_t* const kLoggingKey = L"SOFTWARE\\Tarn\\PYX\\Logging";
 const wchar_t* const kShellFolders =
@@ -74,14 +73,16 @@ std::wstring FileContextBase::fileName(int number) const {
 void FileContextBase::relocate(const std::wstring& path, tarn::UniqueHandle mutex) {
     m_file.close();
     m_path = path;
-    m_mutex = std::move(mutex);
+    if (mutex) {
+        m_mutex = std::move(mutex);
+    }
 }
 
 bool FileContextBase::write(std::string_view line) {
     if (!m_mutex) {
         return false;
     }
-    const DWORD waited = WaitForSingleObject(m_mutex.get(), kMutexWaitMs);
+    const DWORD waited = WaitForSingleObject(m_mutex.get(), m_mutexWaitMs);
     // An abandoned mutex is ours now: its owner died, the file is still fine.
     if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
         return false;
@@ -238,8 +239,9 @@ bool FileContext::establishLocation() {
     }
     const std::wstring path = directory + L"\\" + m_logName;
     const bool moved = path != this->path();
-    if (moved) {
-        relocate(path, createMutex(path, who));
+    if (moved || created) {
+        // A recreated directory no longer holds the file that is open.
+        relocate(path, moved ? createMutex(path, who) : tarn::UniqueHandle());
     }
     return moved || created;
 }

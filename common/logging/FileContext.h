@@ -42,10 +42,12 @@ public:
     std::wstring fileName(int number = 0) const;
 
 protected:
-    // Moves the context to `path`, guarded by `mutex` (owned).
+    // Closes the file and moves the context to `path`; a given `mutex` replaces the old one.
     void relocate(const std::wstring& path, tarn::UniqueHandle mutex);
     void setMaxSize(uint64_t bytes) { m_maxSize = bytes; }
 
+    // How long a write waits for the cross-process mutex before the line is dropped.
+    uint32_t m_mutexWaitMs = 500;
     const std::wstring m_namespace;
     const std::wstring m_component;
     const std::wstring m_logName;

@@ -390,15 +390,16 @@ auto locked(Body&& body) {
     return result;
 }
 
+// The hives directly below HKLM and HKU are fixed for the API; the control side may load more
+// (another user's hive, say).
 std::shared_ptr<Key> createPath(Registry& reg, const Location& location, bool& created,
-                                LSTATUS& status, Signals& signals) {
+                                LSTATUS& status, Signals& signals, bool newHives = false) {
     std::shared_ptr<Key> key = location.root;
     created = false;
     for (size_t i = 0; i < location.path.size(); ++i) {
         auto next = key->child(location.path[i]);
         if (!next) {
-            // The hives directly below HKLM and HKU are fixed.
-            if (i == 0) {
+            if (i == 0 && !newHives) {
                 status = ERROR_ACCESS_DENIED;
                 return nullptr;
             }
@@ -795,13 +796,14 @@ LSTATUS RegGetValueW(HKEY key, LPCWSTR subKey, LPCWSTR valueName, DWORD flags, L
         status != ERROR_SUCCESS) {
         return status;
     }
-    if (!typeAllowed(actual, flags, bytes.size())) {
-        return ERROR_UNSUPPORTED_TYPE;
-    }
     terminateStrings(actual, bytes);
+    // An expanded value counts as REG_SZ, also for the type restriction.
     if (actual == REG_EXPAND_SZ && (flags & RRF_NOEXPAND) == 0) {
         expand(bytes);
         actual = REG_SZ;
+    }
+    if (!typeAllowed(actual, flags, bytes.size())) {
+        return ERROR_UNSUPPORTED_TYPE;
     }
     if (type != nullptr) {
         *type = actual;
@@ -1114,7 +1116,7 @@ std::shared_ptr<Key> createPhysical(Registry& reg, std::wstring_view path, Signa
     const Location location = physical(reg, path, signals);
     bool created = false;
     LSTATUS status = ERROR_SUCCESS;
-    auto key = createPath(reg, location, created, status, signals);
+    auto key = createPath(reg, location, created, status, signals, true);
     if (!key) {
         throw std::invalid_argument("cannot create " + sim::detail::toUtf8(path));
     }

@@ -28,6 +28,7 @@ void setWow64Process(bool wow64);
 size_t openKeyCount();
 
 bool keyExists(std::wstring_view path);
+// Also makes hives below HKU, as when another user logs on.
 void createKey(std::wstring_view path);
 void deleteTree(std::wstring_view path);  // the key and everything below it
 

@@ -16,9 +16,9 @@ using tarn::Win32Exception;
 
 std::wstring systemText(DWORD code) {
     LPWSTR buffer = nullptr;
-    FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                       FORMAT_MESSAGE_IGNORE_INSERTS,
-                   nullptr, code, 0, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
+    FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, 0, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
     const tarn::UniqueLocalMemory owner(buffer);
     return buffer == nullptr ? std::wstring() : std::wstring(buffer);
 }
@@ -40,8 +40,10 @@ TEST(Exceptions, Win32ErrorWithoutReasonCarriesTheSystemText) {
     EXPECT_EQ(error.reason(), systemText(5));
     EXPECT_EQ(error.code(), 5ul);
     const std::wstring message = error.wideMessage();
-    EXPECT_EQ(message.rfind(L"Type: Win32Exception, Reason: " + systemText(5), 0), 0u) << message.size();
-    EXPECT_TRUE(message.ends_with(L", Function: tarn::Thing::run, File: Thing, Line: 3, Error Code : 5"));
+    EXPECT_EQ(message.rfind(L"Type: Win32Exception, Reason: " + systemText(5), 0), 0u)
+        << message.size();
+    EXPECT_TRUE(
+        message.ends_with(L", Function: tarn::Thing::run, File: Thing, Line: 3, Error Code : 5"));
 }
 
 TEST(Exceptions, AGivenReasonWinsAndUnknownCodesHaveNoText) {

@@ -19,10 +19,9 @@ pid_t startWriter(const std::wstring& root, int writer) {
     const std::string rootText = tarn::str::toUtf8(root);
     const std::string writerText = std::to_string(writer);
     const std::string count = std::to_string(kLinesPerWriter);
-    std::vector<char*> argv = {const_cast<char*>(TARN_LOG_WRITER),
-                               const_cast<char*>(rootText.c_str()),
-                               const_cast<char*>(writerText.c_str()),
-                               const_cast<char*>(count.c_str()), nullptr};
+    std::vector<char*> argv = {
+        const_cast<char*>(TARN_LOG_WRITER), const_cast<char*>(rootText.c_str()),
+        const_cast<char*>(writerText.c_str()), const_cast<char*>(count.c_str()), nullptr};
     pid_t pid = 0;
     EXPECT_EQ(posix_spawn(&pid, TARN_LOG_WRITER, nullptr, nullptr, argv.data(), environ), 0);
     return pid;

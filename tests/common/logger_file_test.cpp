@@ -16,10 +16,10 @@
 
 namespace {
 
+using tarn::test::RootedLogger;
 using TarnPyxLogging::LevelError;
 using TarnPyxLogging::LevelInfo;
 using TarnPyxLogging::LevelWarning;
-using tarn::test::RootedLogger;
 
 std::vector<std::string> linesOf(const std::string& content) {
     std::vector<std::string> lines;
@@ -64,7 +64,8 @@ TEST_F(LoggerFile, LinesFollowTheFixedLayout) {
     const auto lines = linesOf(tarn::test::readFile(logFile(L"Layout")));
     ASSERT_EQ(lines.size(), 6u);
     EXPECT_EQ(lines[0], "");
-    const std::regex stamp(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \[([0-9a-f]{4,})\.[0-9a-f]{4,}\] .*)");
+    const std::regex stamp(
+        R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \[([0-9a-f]{4,})\.[0-9a-f]{4,}\] .*)");
     std::smatch match;
     ASSERT_TRUE(std::regex_match(lines[1], match, stamp)) << lines[1];
     char pid[16];
@@ -72,7 +73,8 @@ TEST_F(LoggerFile, LinesFollowTheFixedLayout) {
     EXPECT_EQ(match[1].str(), pid);
     EXPECT_TRUE(std::regex_match(
         afterIds(lines[1]),
-        std::regex(R"( I: \*\*\*  LOGGING STARTED  \*\*\* \(UTC[+-]\d+:\d\d, session: 0x[0-9a-f]+\))")))
+        std::regex(
+            R"( I: \*\*\*  LOGGING STARTED  \*\*\* \(UTC[+-]\d+:\d\d, session: 0x[0-9a-f]+\))")))
         << lines[1];
     EXPECT_EQ(afterIds(lines[2]), " I: Component::operation: value 5");
     EXPECT_EQ(afterIds(lines[3]), ".W: Other::op: wide \xc3\xa9!");
@@ -170,7 +172,9 @@ std::ostream& operator<<(std::ostream& out, const Thrower&) {
     throw std::runtime_error("boom");
 }
 struct OddThrower {};
-std::ostream& operator<<(std::ostream&, const OddThrower&) { throw 42; }
+std::ostream& operator<<(std::ostream&, const OddThrower&) {
+    throw 42;
+}
 
 TEST(LogStatement, AValueThatThrowsIsReplacedByTheExceptionText) {
     TarnPyxLogging::LoggerWin log;  // never opened: lines reach only the observer

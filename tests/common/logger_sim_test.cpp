@@ -178,11 +178,11 @@ TEST_F(LoggerSim, ATooLargeMessageBecomesOneErrorLine) {
     log.logf(LevelInfo, "Wide::format", L"%ls", std::wstring(70000, L'z').c_str());
     log.close();
     const std::string stamp = "2024-01-31 08:05:09.042 " + ids();
-    EXPECT_EQ(content(),
-              stamp + " *E: TARN_PYX_LOG failure: too large message. Format: %hs\r\n" + stamp +
-                  "  I: LoggerSim_ATooLargeMessageBecomesOneErrorLine_Test::TestBody: " +
-                  std::string(3000, 'y') + "\r\n" + stamp +
-                  " *E: TARN_PYX_LOG failure: too large message. Format: %ls\r\n");
+    EXPECT_EQ(content(), stamp + " *E: TARN_PYX_LOG failure: too large message. Format: %hs\r\n" +
+                             stamp +
+                             "  I: LoggerSim_ATooLargeMessageBecomesOneErrorLine_Test::TestBody: " +
+                             std::string(3000, 'y') + "\r\n" + stamp +
+                             " *E: TARN_PYX_LOG failure: too large message. Format: %ls\r\n");
 }
 
 TEST_F(LoggerSim, TheAccountDecidesWhereTheFileLives) {
@@ -213,7 +213,8 @@ TEST_F(LoggerSim, TheAccountDecidesWhereTheFileLives) {
 }
 
 TEST_F(LoggerSim, TheSystemAccountsFoldersGetTheirAccessLists) {
-    for (const uint32_t flags : {0u, static_cast<uint32_t>(TarnPyxLogging::FlagShortDirectoryAcl)}) {
+    for (const uint32_t flags :
+         {0u, static_cast<uint32_t>(TarnPyxLogging::FlagShortDirectoryAcl)}) {
         LoggerWin log;
         open(log, flags, flags == 0 ? L"ns1" : L"default");
     }

@@ -42,8 +42,8 @@ void writeFile(const std::wstring& path, const std::vector<uint8_t>& bytes) {
                                         FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(file);
     DWORD written = 0;
-    ASSERT_TRUE(WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                          nullptr));
+    ASSERT_TRUE(
+        WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
 }
 
 TEST(NamespaceResolver, TheLongestMatchingInstallPathWinsWhateverTheCase) {

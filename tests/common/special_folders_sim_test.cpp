@@ -16,8 +16,8 @@ const wchar_t* const kMachineShell =
 
 TEST(SpecialFolders, MachineFoldersComeFromTheRegistryExpanded) {
     EXPECT_EQ(specialFolderPath(SpecialFolder::CommonAppData), L"C:\\ProgramData");
-    sim::registry::setString(std::wstring(kMachineShell) + L"User Shell Folders",
-                             L"Common AppData", L"%SystemDrive%\\Data", 2 /* REG_EXPAND_SZ */);
+    sim::registry::setString(std::wstring(kMachineShell) + L"User Shell Folders", L"Common AppData",
+                             L"%SystemDrive%\\Data", 2 /* REG_EXPAND_SZ */);
     EXPECT_EQ(specialFolderPath(SpecialFolder::CommonAppData), L"C:\\Data");
     // The program-files folders are read in the 64-bit view, also by a 32-bit process.
     EXPECT_EQ(specialFolderPath(SpecialFolder::ProgramFiles), L"C:\\Program Files");
@@ -38,9 +38,11 @@ TEST(SpecialFolders, AnotherUsersFolderUsesThatUsersProfile) {
         L"HKLM\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\" + sid,
         L"ProfileImagePath", L"C:\\Users\\bob");
     sim::registry::setString(
-        L"HKU\\" + sid + L"\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders",
+        L"HKU\\" + sid +
+            L"\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders",
         L"Local AppData", L"%USERPROFILE%\\AppData\\Local", 2 /* REG_EXPAND_SZ */);
-    EXPECT_EQ(specialFolderPath(SpecialFolder::LocalAppData, sid), L"C:\\Users\\bob\\AppData\\Local");
+    EXPECT_EQ(specialFolderPath(SpecialFolder::LocalAppData, sid),
+              L"C:\\Users\\bob\\AppData\\Local");
     EXPECT_EQ(specialFolderPath(SpecialFolder::LocalAppData),
               L"C:\\Windows\\system32\\config\\systemprofile\\AppData\\Local");
     EXPECT_EQ(specialFolderPath(SpecialFolder::CommonAppData, sid), L"") << "not a user folder";
@@ -49,7 +51,8 @@ TEST(SpecialFolders, AnotherUsersFolderUsesThatUsersProfile) {
 
 TEST(NamespaceResolverSim, InstalledNamespacesComeFromThe32BitView) {
     const std::wstring ns = L"HKLM\\SOFTWARE\\WOW6432Node\\Tarn\\NS\\";
-    sim::registry::setString(ns + L"Corp\\Corvane", L"InstallPath", L"C:\\Program Files (x86)\\Tarn");
+    sim::registry::setString(ns + L"Corp\\Corvane", L"InstallPath",
+                             L"C:\\Program Files (x86)\\Tarn");
     sim::registry::setString(ns + L"Lab\\Corvane", L"InstallPath",
                              L"C:\\Program Files (x86)\\Tarn\\Lab\\");
     sim::registry::createKey(ns + L"Broken");

@@ -41,7 +41,9 @@ LSTATUS setDword(HKEY key, const wchar_t* name, DWORD value) {
                           sizeof value);
 }
 
-UniqueHandle manualEvent() { return UniqueHandle(CreateEventW(nullptr, TRUE, FALSE, nullptr)); }
+UniqueHandle manualEvent() {
+    return UniqueHandle(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+}
 
 bool signalled(const UniqueHandle& event, DWORD wait = 0) {
     return WaitForSingleObject(event.get(), wait) == WAIT_OBJECT_0;
@@ -71,8 +73,7 @@ TEST_F(RegistryApi, QueryValueTellsTheSizeAndAsksForMoreRoom) {
     EXPECT_EQ(size, full);
 
     size = full;
-    EXPECT_EQ(RegQueryValueExW(m_key.get(), L"text", nullptr, &type, buffer, &size),
-              ERROR_SUCCESS);
+    EXPECT_EQ(RegQueryValueExW(m_key.get(), L"text", nullptr, &type, buffer, &size), ERROR_SUCCESS);
     EXPECT_EQ(std::wstring(reinterpret_cast<const wchar_t*>(buffer)), L"hello");
 
     EXPECT_EQ(RegQueryValueExW(m_key.get(), L"Text", nullptr, &type, buffer, nullptr),
@@ -110,9 +111,8 @@ TEST_F(RegistryApi, SubkeysEnumerateInNameOrderWithoutRegardToCase) {
                                nullptr, nullptr, nullptr, nullptr, nullptr),
               ERROR_SUCCESS);
     EXPECT_EQ(count, 3u);
-    for (DWORD i = 0;
-         RegEnumKeyExW(m_key.get(), i, name, &length, nullptr, nullptr, nullptr, nullptr) ==
-         ERROR_SUCCESS;
+    for (DWORD i = 0; RegEnumKeyExW(m_key.get(), i, name, &length, nullptr, nullptr, nullptr,
+                                    nullptr) == ERROR_SUCCESS;
          ++i, length = 256) {
         names.emplace_back(name, length);
     }
@@ -132,8 +132,8 @@ TEST_F(RegistryApi, ValuesEnumerateWithTheirData) {
     DWORD type = 0;
     DWORD data = 0;
     DWORD size = 2;
-    EXPECT_EQ(RegEnumValueW(m_key.get(), 0, name, &length, nullptr, &type, reinterpret_cast<BYTE*>(&data),
-                            &size),
+    EXPECT_EQ(RegEnumValueW(m_key.get(), 0, name, &length, nullptr, &type,
+                            reinterpret_cast<BYTE*>(&data), &size),
               ERROR_MORE_DATA);
     EXPECT_EQ(size, sizeof data);
     length = 32;
@@ -159,8 +159,7 @@ TEST_F(RegistryApi, KeysWithSubkeysAreDeletedOnlyAsATree) {
     EXPECT_EQ(RegDeleteKeyW(m_key.get(), L"Parent"), ERROR_ACCESS_DENIED);
     EXPECT_EQ(RegDeleteTreeW(m_key.get(), L"Parent"), ERROR_SUCCESS);
     UniqueHKey gone;
-    EXPECT_EQ(RegOpenKeyExW(m_key.get(), L"Parent", 0, KEY_READ, gone.put()),
-              ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(RegOpenKeyExW(m_key.get(), L"Parent", 0, KEY_READ, gone.put()), ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(RegDeleteKeyW(m_key.get(), L"Parent"), ERROR_FILE_NOT_FOUND);
 }
 
@@ -190,9 +189,9 @@ TEST_F(RegistryApi, GetValueTerminatesExpandsAndChecksTypes) {
 
     DWORD number = 0;
     size = sizeof number;
-    EXPECT_EQ(RegGetValueW(m_key.get(), nullptr, L"Bare", RRF_RT_REG_DWORD, nullptr, &number,
-                           &size),
-              ERROR_UNSUPPORTED_TYPE);
+    EXPECT_EQ(
+        RegGetValueW(m_key.get(), nullptr, L"Bare", RRF_RT_REG_DWORD, nullptr, &number, &size),
+        ERROR_UNSUPPORTED_TYPE);
 }
 
 TEST(RegistryViews, The32BitViewLivesBelowWow6432Node) {
@@ -205,8 +204,11 @@ TEST(RegistryViews, The32BitViewLivesBelowWow6432Node) {
     EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, (L"SOFTWARE\\WOW6432Node\\" + key.name()).c_str(),
                             0, KEY_READ | KEY_WOW64_64KEY, physical.put()),
               ERROR_SUCCESS);
+}
+
+TEST(RegistryViews, BothViewFlagsTogetherAreRefused) {
     UniqueHKey both;
-    EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.path().c_str(), 0,
+    EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE", 0,
                             KEY_READ | KEY_WOW64_32KEY | KEY_WOW64_64KEY, both.put()),
               ERROR_INVALID_PARAMETER);
 }
@@ -247,40 +249,55 @@ TEST_F(RegistryNotification, ClosingTheKeyFiresIt) {
     EXPECT_TRUE(signalled(m_event, kSignalledWithin));
 }
 
-TEST_F(RegistryNotification, ADeletedKeyFiresAndCannotBeArmedAgain) {
+TEST_F(RegistryNotification, ADeletedKeyCannotBeArmedAgain) {
+    UniqueHKey child = createKey(m_key.get(), L"Child", KEY_NOTIFY | KEY_READ);
+    ASSERT_EQ(RegDeleteKeyW(m_key.get(), L"Child"), ERROR_SUCCESS);
+    EXPECT_EQ(arm(child.get(), REG_NOTIFY_CHANGE_LAST_SET), ERROR_KEY_DELETED);
+}
+
+TEST_F(RegistryNotification, DeletingAWatchedKeyFiresTheWatch) {
     UniqueHKey child = createKey(m_key.get(), L"Child", KEY_NOTIFY | KEY_READ);
     ASSERT_EQ(arm(child.get(), REG_NOTIFY_CHANGE_LAST_SET), ERROR_SUCCESS);
     ASSERT_EQ(RegDeleteKeyW(m_key.get(), L"Child"), ERROR_SUCCESS);
     EXPECT_TRUE(signalled(m_event, kSignalledWithin));
-    EXPECT_EQ(arm(child.get(), REG_NOTIFY_CHANGE_LAST_SET), ERROR_KEY_DELETED);
 }
 
-TEST_F(RegistryNotification, FiltersAndSubtreeDecideWhatCounts) {
-    UniqueHKey child = createKey(m_key.get(), L"Child");
-    // A value below the key is not the key's own value.
+// Two watches of one key, each through its own handle and event.
+class TwoWatches : public RegistryNotification {
+protected:
+    UniqueHKey m_child = createKey(m_key.get(), L"Child");
+    UniqueHKey m_second = openKey(HKEY_CURRENT_USER, m_base.path(), KEY_NOTIFY);
+    UniqueHandle m_secondEvent = manualEvent();
+    LSTATUS armSecond(DWORD filter, bool subtree) {
+        return RegNotifyChangeKeyValue(m_second.get(), subtree ? TRUE : FALSE, filter,
+                                       m_secondEvent.get(), TRUE);
+    }
+};
+
+TEST_F(TwoWatches, ValuesBelowTheKeyCountOnlyForASubtreeWatch) {
     ASSERT_EQ(arm(m_key.get(), REG_NOTIFY_CHANGE_LAST_SET), ERROR_SUCCESS);
-    ASSERT_EQ(setDword(child.get(), L"Value", 1), ERROR_SUCCESS);
-    EXPECT_FALSE(signalled(m_event));
-    // A new subkey is a name change, not a value change.
-    createKey(m_key.get(), L"Sibling");
+    ASSERT_EQ(armSecond(REG_NOTIFY_CHANGE_LAST_SET, true), ERROR_SUCCESS);
+    ASSERT_EQ(setDword(m_child.get(), L"Value", 1), ERROR_SUCCESS);
+    EXPECT_TRUE(signalled(m_secondEvent, kSignalledWithin));
     EXPECT_FALSE(signalled(m_event));
     ASSERT_EQ(setDword(m_key.get(), L"Value", 1), ERROR_SUCCESS);
     EXPECT_TRUE(signalled(m_event, kSignalledWithin));
-
-    ResetEvent(m_event.get());
-    ASSERT_EQ(arm(m_key.get(), REG_NOTIFY_CHANGE_LAST_SET, true), ERROR_SUCCESS);
-    ASSERT_EQ(setDword(child.get(), L"Value", 2), ERROR_SUCCESS);
-    EXPECT_TRUE(signalled(m_event, kSignalledWithin));
-
-    ResetEvent(m_event.get());
-    ASSERT_EQ(arm(m_key.get(), REG_NOTIFY_CHANGE_NAME, true), ERROR_SUCCESS);
-    createKey(child.get(), L"Grandchild");
-    EXPECT_TRUE(signalled(m_event, kSignalledWithin));
 }
 
-TEST_F(RegistryNotification, RefusesWhatCannotBeWatched) {
+TEST_F(TwoWatches, NewSubkeysAreNameChangesNotValueChanges) {
+    ASSERT_EQ(arm(m_key.get(), REG_NOTIFY_CHANGE_LAST_SET, true), ERROR_SUCCESS);
+    ASSERT_EQ(armSecond(REG_NOTIFY_CHANGE_NAME, true), ERROR_SUCCESS);
+    createKey(m_child.get(), L"Grandchild");
+    EXPECT_TRUE(signalled(m_secondEvent, kSignalledWithin));
+    EXPECT_FALSE(signalled(m_event));
+}
+
+TEST_F(RegistryNotification, AWatchNeedsNotifyAccess) {
     UniqueHKey readOnly = openKey(HKEY_CURRENT_USER, m_base.path(), KEY_QUERY_VALUE);
     EXPECT_EQ(arm(readOnly.get(), REG_NOTIFY_CHANGE_LAST_SET), ERROR_ACCESS_DENIED);
+}
+
+TEST_F(RegistryNotification, AWatchNeedsAFilter) {
     EXPECT_EQ(arm(m_key.get(), 0), ERROR_INVALID_PARAMETER);
 }
 

@@ -14,9 +14,9 @@ using tarn::UniqueHandle;
 using tarn::UniqueLocalMemory;
 
 TEST(SecurityApi, ConvertsTheDescriptorsTheLoggerWrites) {
-    for (const wchar_t* sddl : {L"D:(A;OICI;GA;;;SY)(A;OICI;GA;;;BA)(A;OICI;GRGX;;;AU)",
-                                L"D:(A;;GA;;;SY)(A;;GA;;;BA)", L"O:BAG:SYD:P(D;;FA;;;WD)",
-                                L"D:(A;;0x1f0003;;;S-1-5-21-1-2-3-1001)"}) {
+    for (const wchar_t* sddl :
+         {L"D:(A;OICI;GA;;;SY)(A;OICI;GA;;;BA)(A;OICI;GRGX;;;AU)", L"D:(A;;GA;;;SY)(A;;GA;;;BA)",
+          L"O:BAG:SYD:P(D;;FA;;;WD)", L"D:(A;;0x1f0003;;;S-1-5-21-1-2-3-1001)"}) {
         PSECURITY_DESCRIPTOR descriptor = nullptr;
         ULONG size = 0;
         ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1,

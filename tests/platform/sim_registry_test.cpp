@@ -57,10 +57,10 @@ TEST(SimRegistry, AFreshMachineHasTheStandardFolders) {
     EXPECT_EQ(sim::registry::stringValue(L"HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion",
                                          L"ProgramFilesDir"),
               L"C:\\Program Files");
-    EXPECT_EQ(sim::registry::stringValue(
-                  L"HKLM\\SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion",
-                  L"ProgramFilesDir"),
-              L"C:\\Program Files (x86)");
+    EXPECT_EQ(
+        sim::registry::stringValue(
+            L"HKLM\\SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion", L"ProgramFilesDir"),
+        L"C:\\Program Files (x86)");
     EXPECT_EQ(sim::registry::stringValue(
                   L"HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
                   L"Local AppData"),
@@ -96,8 +96,7 @@ TEST(SimRegistry, CountsOpenKeysAndInjectsFailures) {
     UniqueHKey key;
     EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software", 0, KEY_READ, key.put()),
               ERROR_ACCESS_DENIED);
-    EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software", 0, KEY_READ, key.put()),
-              ERROR_SUCCESS);
+    EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software", 0, KEY_READ, key.put()), ERROR_SUCCESS);
 }
 
 TEST(SimRegistry, ChangesFromTheControlSideNotifyWatchers) {
@@ -107,9 +106,9 @@ TEST(SimRegistry, ChangesFromTheControlSideNotifyWatchers) {
                             KEY_NOTIFY | KEY_WOW64_64KEY, key.put()),
               ERROR_SUCCESS);
     UniqueHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    ASSERT_EQ(RegNotifyChangeKeyValue(key.get(), TRUE, REG_NOTIFY_CHANGE_LAST_SET, event.get(),
-                                      TRUE),
-              ERROR_SUCCESS);
+    ASSERT_EQ(
+        RegNotifyChangeKeyValue(key.get(), TRUE, REG_NOTIFY_CHANGE_LAST_SET, event.get(), TRUE),
+        ERROR_SUCCESS);
     sim::registry::setDword(L"HKLM\\SOFTWARE\\Policies\\Watched\\Deep", L"On", 1);
     EXPECT_EQ(WaitForSingleObject(event.get(), 0), static_cast<DWORD>(WAIT_OBJECT_0));
 }

@@ -59,8 +59,14 @@ public:
     void logf(int32_t level, const char* function, const wchar_t* format, ...);
 
     // The configured level; 0 before the first open, so nothing is written.
-    int32_t level() const { return m_level.load(std::memory_order_relaxed); }
+    int32_t level() const {
+        const int32_t pinned = m_pinnedLevel.load(std::memory_order_relaxed);
+        return pinned >= 0 ? pinned : m_level.load(std::memory_order_relaxed);
+    }
     void setLevel(int32_t level) { m_level.store(level, std::memory_order_relaxed); }
+    // Holds the level at `level` whatever the configuration says, until unpinned with -1: for
+    // tests that capture lines of a logger that the code under test opens.
+    void pinLevel(int32_t level) { m_pinnedLevel.store(level, std::memory_order_relaxed); }
 
     // This logger's observer, called for every line that passes the level check, whether or
     // not a file is open.
@@ -73,6 +79,7 @@ protected:
     std::atomic<int32_t> m_level{0};
 
 private:
+    std::atomic<int32_t> m_pinnedLevel{-1};
     std::mutex m_observerMutex;
     LineObserver m_observer;
     std::atomic<bool> m_hasObserver{false};

@@ -166,6 +166,15 @@ TEST_F(LoggerFile, ASecondOpenKeepsTheFirstFile) {
               std::string::npos);
 }
 
+TEST_F(LoggerFile, AMessageTooLargeForTheBuffersIsReplaced) {
+    m_log.open(nullptr, L"Test", L"Large", LevelInfo, TarnPyxLogging::FlagDebugBanners);
+    TARN_LOG_TO(m_log, LevelInfo) << std::string(70000, 'x');
+    m_log.close();
+    const auto lines = linesOf(tarn::test::readFile(logFile(L"Large")));
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(afterIds(lines[0]), "*E: TARN_PYX_LOG failure: too large message. Format: %hs");
+}
+
 struct Thrower {};
 std::ostream& operator<<(std::ostream& out, const Thrower&) {
     out << "partial";

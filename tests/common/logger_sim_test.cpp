@@ -10,6 +10,7 @@
 #include "sim/registry_control.h"
 #include "sim/security_control.h"
 #include "tests/common/RootedLogger.h"
+#include "tests/support/LogCapture.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -299,6 +300,16 @@ TEST_F(LoggerSim, ALineWaitsForTheMutexAndTakesItOverFromADeadOwner) {
     log.logf(LevelInfo, "After::owner", "abandoned but written");
     EXPECT_EQ(content().find("dropped"), std::string::npos);
     EXPECT_NE(content().find("After::owner: abandoned but written"), std::string::npos);
+}
+
+TEST_F(LoggerSim, ACaptureHoldsTheMainLogsLevelAgainstItsConfiguration) {
+    sim::registry::setDword(kLogging, L"LogLevel", 3);
+    tarn::test::LogCapture capture(TarnPyxLogging::LevelDebug);
+    open(static_cast<LoggerWin&>(TarnPyxLogging::logger()));
+    sim::advanceTime(61s);
+    TARN_LOG(TarnPyxLogging::LevelDebug) << "still seen";
+    TarnPyxLogging::logger().close();
+    EXPECT_TRUE(capture.contains("still seen", TarnPyxLogging::LevelDebug)) << capture.dump();
 }
 
 }  // namespace

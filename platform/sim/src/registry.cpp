@@ -390,6 +390,17 @@ auto locked(Body&& body) {
     return result;
 }
 
+// Runs `body(reg, key, signals)` under the lock on the key behind `handle`, when the handle may
+// be used for `rights`.
+template <class Body>
+LSTATUS onKey(HKEY handle, REGSAM rights, Body&& body) {
+    return locked([&](Registry& reg, Signals& signals) -> LSTATUS {
+        std::shared_ptr<Key> found;
+        const LSTATUS status = keyFor(reg, handle, rights, found, signals);
+        return status != ERROR_SUCCESS ? status : body(reg, *found, signals);
+    });
+}
+
 // The hives directly below HKLM and HKU are fixed for the API; the control side may load more
 // (another user's hive, say).
 std::shared_ptr<Key> createPath(Registry& reg, const Location& location, bool& created,
@@ -461,28 +472,34 @@ void putFileTime(int64_t value, PFILETIME time) {
     }
 }
 
+// Deletes the key at `subKey` below `key`; one with subkeys only as a whole `tree`.
+LSTATUS removeKey(Registry& reg, HKEY key, LPCWSTR subKey, REGSAM sam, bool tree,
+                  Signals& signals) {
+    Location location;
+    if (const LSTATUS status = locate(reg, key, subKey, sam, location, signals);
+        status != ERROR_SUCCESS) {
+        return status;
+    }
+    if (location.path.size() <= 1) {
+        return ERROR_ACCESS_DENIED;  // roots and hives stay
+    }
+    auto target = find(location);
+    if (!target) {
+        return ERROR_FILE_NOT_FOUND;
+    }
+    if (!tree && !target->children.empty()) {
+        return ERROR_ACCESS_DENIED;
+    }
+    reg.detach(*target, signals);
+    return ERROR_SUCCESS;
+}
+
 LSTATUS deleteKey(HKEY key, LPCWSTR subKey, REGSAM sam) {
     if (subKey == nullptr) {
         return ERROR_INVALID_PARAMETER;
     }
-    return locked([&](Registry& reg, Signals& signals) -> LSTATUS {
-        Location location;
-        if (const LSTATUS status = locate(reg, key, subKey, sam, location, signals);
-            status != ERROR_SUCCESS) {
-            return status;
-        }
-        if (location.path.size() <= 1) {
-            return ERROR_ACCESS_DENIED;  // roots and hives stay
-        }
-        auto target = find(location);
-        if (!target) {
-            return ERROR_FILE_NOT_FOUND;
-        }
-        if (!target->children.empty()) {
-            return ERROR_ACCESS_DENIED;
-        }
-        reg.detach(*target, signals);
-        return ERROR_SUCCESS;
+    return locked([&](Registry& reg, Signals& signals) {
+        return removeKey(reg, key, subKey, sam, false, signals);
     });
 }
 
@@ -659,13 +676,8 @@ LSTATUS RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD reserved, LPDWORD 
     if (reserved != nullptr || (data != nullptr && dataSize == nullptr)) {
         return ERROR_INVALID_PARAMETER;
     }
-    return locked([&](Registry& reg, Signals& signals) -> LSTATUS {
-        std::shared_ptr<Key> found;
-        if (const LSTATUS status = keyFor(reg, key, KEY_QUERY_VALUE, found, signals);
-            status != ERROR_SUCCESS) {
-            return status;
-        }
-        const Value* value = found->findValue(nameOrDefault(valueName));
+    return onKey(key, KEY_QUERY_VALUE, [&](Registry&, Key& found, Signals&) -> LSTATUS {
+        const Value* value = found.findValue(nameOrDefault(valueName));
         if (value == nullptr) {
             return ERROR_FILE_NOT_FOUND;
         }
@@ -829,13 +841,8 @@ LSTATUS RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD, DWORD type, const BYT
     if (name.size() > 16383) {
         return ERROR_INVALID_PARAMETER;
     }
-    return locked([&](Registry& reg, Signals& signals) -> LSTATUS {
-        std::shared_ptr<Key> found;
-        if (const LSTATUS status = keyFor(reg, key, KEY_SET_VALUE, found, signals);
-            status != ERROR_SUCCESS) {
-            return status;
-        }
-        setValueOf(reg, *found, name, type, data, dataSize, signals);
+    return onKey(key, KEY_SET_VALUE, [&](Registry& reg, Key& found, Signals& signals) -> LSTATUS {
+        setValueOf(reg, found, name, type, data, dataSize, signals);
         return ERROR_SUCCESS;
     });
 }
@@ -845,19 +852,14 @@ LSTATUS RegDeleteValueW(HKEY key, LPCWSTR valueName) {
     if (simFault_) {
         return static_cast<LSTATUS>(*simFault_);
     }
-    return locked([&](Registry& reg, Signals& signals) -> LSTATUS {
-        std::shared_ptr<Key> found;
-        if (const LSTATUS status = keyFor(reg, key, KEY_SET_VALUE, found, signals);
-            status != ERROR_SUCCESS) {
-            return status;
-        }
+    return onKey(key, KEY_SET_VALUE, [&](Registry& reg, Key& found, Signals& signals) -> LSTATUS {
         const std::wstring_view name = nameOrDefault(valueName);
         const auto removed = std::erase_if(
-            found->values, [&](const Value& value) { return sameName(value.name, name); });
+            found.values, [&](const Value& value) { return sameName(value.name, name); });
         if (removed == 0) {
             return ERROR_FILE_NOT_FOUND;
         }
-        reg.touch(*found, REG_NOTIFY_CHANGE_LAST_SET, signals);
+        reg.touch(found, REG_NOTIFY_CHANGE_LAST_SET, signals);
         return ERROR_SUCCESS;
     });
 }
@@ -883,36 +885,18 @@ LSTATUS RegDeleteTreeW(HKEY key, LPCWSTR subKey) {
     if (simFault_) {
         return static_cast<LSTATUS>(*simFault_);
     }
-    return locked([&](Registry& reg, Signals& signals) -> LSTATUS {
-        std::shared_ptr<Key> base;
-        if (const LSTATUS status =
-                keyFor(reg, key, DELETE | KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE, base, signals);
-            status != ERROR_SUCCESS) {
-            return status;
-        }
+    constexpr REGSAM rights = DELETE | KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE;
+    return onKey(key, rights, [&](Registry& reg, Key& base, Signals& signals) -> LSTATUS {
         if (subKey != nullptr && *subKey != L'\0') {
-            Location location;
-            if (const LSTATUS status = locate(reg, key, subKey, 0, location, signals);
-                status != ERROR_SUCCESS) {
-                return status;
-            }
-            auto target = find(location);
-            if (!target) {
-                return ERROR_FILE_NOT_FOUND;
-            }
-            if (location.path.size() <= 1) {
-                return ERROR_ACCESS_DENIED;
-            }
-            reg.detach(*target, signals);
-            return ERROR_SUCCESS;
+            return removeKey(reg, key, subKey, 0, true, signals);
         }
         // Without a subkey: everything below the key goes, the key stays.
-        while (!base->children.empty()) {
-            reg.detach(*base->children.begin()->second, signals);
+        while (!base.children.empty()) {
+            reg.detach(*base.children.begin()->second, signals);
         }
-        if (!base->values.empty()) {
-            base->values.clear();
-            reg.touch(*base, REG_NOTIFY_CHANGE_LAST_SET, signals);
+        if (!base.values.empty()) {
+            base.values.clear();
+            reg.touch(base, REG_NOTIFY_CHANGE_LAST_SET, signals);
         }
         return ERROR_SUCCESS;
     });
@@ -927,16 +911,11 @@ LSTATUS RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameLength, LP
     if (name == nullptr || nameLength == nullptr || reserved != nullptr) {
         return ERROR_INVALID_PARAMETER;
     }
-    return locked([&](Registry& reg, Signals& signals) -> LSTATUS {
-        std::shared_ptr<Key> found;
-        if (const LSTATUS status = keyFor(reg, key, KEY_ENUMERATE_SUB_KEYS, found, signals);
-            status != ERROR_SUCCESS) {
-            return status;
-        }
-        if (index >= found->children.size()) {
+    return onKey(key, KEY_ENUMERATE_SUB_KEYS, [&](Registry&, Key& found, Signals&) -> LSTATUS {
+        if (index >= found.children.size()) {
             return ERROR_NO_MORE_ITEMS;
         }
-        const Key& child = *std::next(found->children.begin(), index)->second;
+        const Key& child = *std::next(found.children.begin(), index)->second;
         if (const LSTATUS status = copyName(child.name, name, nameLength);
             status != ERROR_SUCCESS) {
             return status;
@@ -962,16 +941,11 @@ LSTATUS RegEnumValueW(HKEY key, DWORD index, LPWSTR valueName, LPDWORD valueName
         (data != nullptr && dataSize == nullptr)) {
         return ERROR_INVALID_PARAMETER;
     }
-    return locked([&](Registry& reg, Signals& signals) -> LSTATUS {
-        std::shared_ptr<Key> found;
-        if (const LSTATUS status = keyFor(reg, key, KEY_QUERY_VALUE, found, signals);
-            status != ERROR_SUCCESS) {
-            return status;
-        }
-        if (index >= found->values.size()) {
+    return onKey(key, KEY_QUERY_VALUE, [&](Registry&, Key& found, Signals&) -> LSTATUS {
+        if (index >= found.values.size()) {
             return ERROR_NO_MORE_ITEMS;
         }
-        const Value& value = found->values[index];
+        const Value& value = found.values[index];
         if (const LSTATUS status = copyName(value.name, valueName, valueNameLength);
             status != ERROR_SUCCESS) {
             return status;
@@ -994,19 +968,14 @@ LSTATUS RegQueryInfoKeyW(HKEY key, LPWSTR keyClass, LPDWORD classLength, LPDWORD
     if (reserved != nullptr) {
         return ERROR_INVALID_PARAMETER;
     }
-    return locked([&](Registry& reg, Signals& signals) -> LSTATUS {
-        std::shared_ptr<Key> found;
-        if (const LSTATUS status = keyFor(reg, key, KEY_QUERY_VALUE, found, signals);
-            status != ERROR_SUCCESS) {
-            return status;
-        }
+    return onKey(key, KEY_QUERY_VALUE, [&](Registry&, Key& found, Signals&) -> LSTATUS {
         DWORD longestKey = 0;
-        for (const auto& [name, child] : found->children) {
+        for (const auto& [name, child] : found.children) {
             longestKey = std::max(longestKey, static_cast<DWORD>(name.size()));
         }
         DWORD longestName = 0;
         DWORD longestData = 0;
-        for (const auto& value : found->values) {
+        for (const auto& value : found.values) {
             longestName = std::max(longestName, static_cast<DWORD>(value.name.size()));
             longestData = std::max(longestData, static_cast<DWORD>(value.data.size()));
         }
@@ -1019,14 +988,14 @@ LSTATUS RegQueryInfoKeyW(HKEY key, LPWSTR keyClass, LPDWORD classLength, LPDWORD
             *keyClass = L'\0';
         }
         put(classLength, 0);
-        put(subKeys, static_cast<DWORD>(found->children.size()));
+        put(subKeys, static_cast<DWORD>(found.children.size()));
         put(maxSubKeyLength, longestKey);
         put(maxClassLength, 0);
-        put(values, static_cast<DWORD>(found->values.size()));
+        put(values, static_cast<DWORD>(found.values.size()));
         put(maxValueNameLength, longestName);
         put(maxValueLength, longestData);
         put(securityDescriptorSize, 0);
-        putFileTime(found->lastWrite, lastWriteTime);
+        putFileTime(found.lastWrite, lastWriteTime);
         return ERROR_SUCCESS;
     });
 }

@@ -37,8 +37,9 @@ private:
 
 // --- Machine state ------------------------------------------------------------------------
 
-// Puts the machine back into its initial state: empty registry, host clock, UTC time zone,
-// no faults, zero call counts, and every family's own state (each registers a reset hook).
+// Puts the machine back into its initial state: a registry with only the standard keys
+// (sim/registry_control.h), host clock, UTC time zone, no faults, zero call counts, and every
+// family's own state (each registers a reset hook).
 void reset();
 void onReset(std::function<void()> hook);
 

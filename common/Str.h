@@ -12,6 +12,16 @@ namespace tarn::str {
 std::string toUtf8(std::wstring_view text);
 std::wstring fromUtf8(std::string_view text);
 
+// Wide text to the process's ANSI code page and back (or to another code page). A text of
+// 2^31 characters or more raises tarn::BaseException "Too long string"; a failed conversion
+// raises tarn::Win32Exception with the system's error.
+std::string toMultibyte(std::wstring_view text, unsigned codePage = 0 /* CP_ACP */);
+std::wstring toUnicode(std::string_view text, unsigned codePage = 0 /* CP_ACP */);
+
+// UTF-16 little-endian bytes (as files and the network carry them) to a wide string;
+// an odd last byte is ignored.
+std::wstring fromUtf16Le(const unsigned char* bytes, size_t size);
+
 // Splits at every separator; empty pieces are kept ("a,,b" gives three pieces).
 std::vector<std::wstring> split(std::wstring_view text, wchar_t separator);
 std::vector<std::string> split(std::string_view text, char separator);

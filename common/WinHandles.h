@@ -58,4 +58,33 @@ struct LocalMemoryTraits {
 };
 using UniqueLocalMemory = UniqueResource<HLOCAL, LocalMemoryTraits>;
 
+// An opened registry key; never a predefined key such as HKEY_LOCAL_MACHINE.
+struct HKeyTraits {
+    static HKEY invalid() { return nullptr; }
+    static bool valid(HKEY key) { return key != nullptr; }
+    static void close(HKEY key) { ::RegCloseKey(key); }
+};
+using UniqueHKey = UniqueResource<HKEY, HKeyTraits>;
+
+// A library loaded at run time.
+struct ModuleTraits {
+    static HMODULE invalid() { return nullptr; }
+    static bool valid(HMODULE module) { return module != nullptr; }
+    static void close(HMODULE module) { ::FreeLibrary(module); }
+};
+using UniqueModule = UniqueResource<HMODULE, ModuleTraits>;
+
+// Restores the thread's last error code on every path: logging and helpers that must not
+// change GetLastError for their callers keep one of these for their duration.
+class LastErrorKeeper {
+public:
+    LastErrorKeeper() : m_code(::GetLastError()) {}
+    ~LastErrorKeeper() { ::SetLastError(m_code); }
+    LastErrorKeeper(const LastErrorKeeper&) = delete;
+    LastErrorKeeper& operator=(const LastErrorKeeper&) = delete;
+
+private:
+    DWORD m_code;
+};
+
 }  // namespace tarn

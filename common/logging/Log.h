@@ -76,7 +76,8 @@ consteval FunctionTag functionTagOf(std::string_view pretty) {
 }
 
 // Collects one log line; written by the destructor. Streaming never throws: a value that
-// fails is replaced by "!exception was thrown!: " and the exception's text.
+// fails is replaced by "!exception was thrown!: " and the exception's text. Streaming wide
+// text keeps the thread's last error code.
 class LogStringStream {
 public:
     LogStringStream(int32_t level, FunctionTag tag,
@@ -89,12 +90,13 @@ public:
 
     template <typename T>
     LogStringStream& operator<<(const T& value) noexcept {
+        const std::streamoff before = m_stream.tellp();
         try {
             m_stream << value;
         } catch (const std::exception& e) {
-            failed(&e);
+            failed(before, &e);
         } catch (...) {
-            failed(nullptr);
+            failed(before, nullptr);
         }
         return *this;
     }
@@ -111,7 +113,8 @@ public:
     std::string str() const { return m_stream.str(); }
 
 private:
-    void failed(const std::exception* e) noexcept;
+    // Replaces what a failed value wrote since `before` with the exception's text.
+    void failed(std::streamoff before, const std::exception* e) noexcept;
 
     int32_t m_level;
     std::string m_tag;
@@ -121,17 +124,17 @@ private:
 
 }  // namespace tarn::logging
 
-#define TARN_LOG_TO(log, level)                                                           \
-    if (!(log).isEnabled(level)) {                                                        \
-    } else                                                                                \
-        ::tarn::logging::LogStringStream(                                                 \
-            level, ::tarn::logging::functionTagOf(__PRETTY_FUNCTION__), log)
+#define TARN_LOG_TO(log, level)                 \
+    if (!(log).isEnabled(level)) {              \
+    } else                                      \
+        ::tarn::logging::LogStringStream(level, \
+                                         ::tarn::logging::functionTagOf(__PRETTY_FUNCTION__), log)
 
 // A statement of the main log; the tag is taken from the enclosing function.
 #define TARN_LOG(level) TARN_LOG_TO(::TarnPyxLogging::logger(), level)
 
 // A statement with a tag given in full, where the compiler's name would read otherwise.
-#define TARN_LOG_TAG(level, tag)                                                          \
-    if (!::TarnPyxLogging::logger().isEnabled(level)) {                                   \
-    } else                                                                                \
+#define TARN_LOG_TAG(level, tag)                        \
+    if (!::TarnPyxLogging::logger().isEnabled(level)) { \
+    } else                                              \
         ::tarn::logging::LogStringStream(level, std::string_view(tag))

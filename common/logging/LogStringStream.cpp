@@ -1,6 +1,7 @@
 #include <string>
 
 #include "common/Str.h"
+#include "common/WinHandles.h"
 #include "common/logging/Log.h"
 #include "platform/win.h"
 
@@ -34,19 +35,25 @@ LogStringStream::~LogStringStream() {
 }
 
 LogStringStream& LogStringStream::operator<<(std::wstring_view text) noexcept {
+    const LastErrorKeeper keep;
+    const std::streamoff before = m_stream.tellp();
     try {
         m_stream << str::toUtf8(text);
     } catch (const std::exception& e) {
-        failed(&e);
+        failed(before, &e);
     } catch (...) {
-        failed(nullptr);
+        failed(before, nullptr);
     }
     return *this;
 }
 
-void LogStringStream::failed(const std::exception* e) noexcept {
+void LogStringStream::failed(std::streamoff before, const std::exception* e) noexcept {
     try {
         m_stream.clear();
+        std::string text = m_stream.str();
+        text.resize(before < 0 ? text.size() : static_cast<size_t>(before));
+        m_stream.str(text);
+        m_stream.seekp(0, std::ios::end);
         m_stream << "!exception was thrown!";
         if (e != nullptr) {
             m_stream << ": " << e->what();

@@ -8,14 +8,18 @@ using namespace tarn::str;
 
 TEST(Str, Utf8RoundTripKeepsNonAscii) {
     const std::wstring text = L"Gr\u00fc\u00dfe \u20ac \u65e5\u672c";
-    EXPECT_EQ(toUtf8(text), "Gr\xc3\xbc\xc3\x9f" "e \xe2\x82\xac \xe6\x97\xa5\xe6\x9c\xac");
+    EXPECT_EQ(toUtf8(text),
+              "Gr\xc3\xbc\xc3\x9f"
+              "e \xe2\x82\xac \xe6\x97\xa5\xe6\x9c\xac");
     EXPECT_EQ(fromUtf8(toUtf8(text)), text);
     EXPECT_EQ(toUtf8(L""), "");
 }
 
 TEST(Str, InvalidUtf8BecomesReplacementCharacters) {
     // The system's code-page conversion runs without MB_ERR_INVALID_CHARS.
-    EXPECT_EQ(fromUtf8("a\xff" "b"), L"a\uFFFDb");
+    EXPECT_EQ(fromUtf8("a\xff"
+                       "b"),
+              L"a\uFFFDb");
 }
 
 TEST(Str, SplitKeepsEmptyPiecesAndJoinRestores) {

@@ -48,7 +48,8 @@ TEST(SimMachine, WaitForMultipleObjectsReportsTheFirstSignalledIndex) {
     UniqueHandle b(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     std::thread setter([&] { SetEvent(b.get()); });
     const HANDLE handles[] = {a.get(), b.get()};
-    EXPECT_EQ(WaitForMultipleObjects(2, handles, FALSE, 5000), static_cast<DWORD>(WAIT_OBJECT_0 + 1));
+    EXPECT_EQ(WaitForMultipleObjects(2, handles, FALSE, 5000),
+              static_cast<DWORD>(WAIT_OBJECT_0 + 1));
     setter.join();
 }
 
@@ -72,7 +73,7 @@ TEST(SimMachine, FixedClockMovesOnlyWhenAdvanced) {
 
 TEST(SimMachine, LocalTimeFollowsTheTimeZone) {
     sim::setTime(sim::Clock::from_time_t(1700000000));  // 22:13:20 UTC
-    sim::setTimeZone({.bias = -330});                    // UTC+05:30
+    sim::setTimeZone({.bias = -330});                   // UTC+05:30
     SYSTEMTIME local{};
     GetLocalTime(&local);
     EXPECT_EQ(local.wHour, 3);
@@ -83,18 +84,21 @@ TEST(SimMachine, LocalTimeFollowsTheTimeZone) {
 TEST(SimMachine, FilesReportWindowsErrors) {
     tarn::test::TempDir dir;
     const std::wstring path = dir.file(L"a.txt");
-    UniqueHandle missing(CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    UniqueHandle missing(
+        CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     EXPECT_FALSE(missing);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 
-    UniqueHandle created(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+    UniqueHandle created(
+        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
     ASSERT_TRUE(created);
     DWORD written = 0;
     EXPECT_TRUE(WriteFile(created.get(), "hello", 5, &written, nullptr));
     EXPECT_EQ(written, 5u);
     created.reset();
 
-    UniqueHandle again(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+    UniqueHandle again(
+        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
     EXPECT_FALSE(again);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_EXISTS));
     EXPECT_EQ(tarn::test::readFile(path), "hello");
@@ -107,9 +111,12 @@ TEST(SimMachine, FilesReportWindowsErrors) {
 
 TEST(SimMachine, FormatMessageGivesTheSystemTextWithLineEnd) {
     wchar_t buffer[512] = {};
-    const DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, 5, 1033, buffer, 512, nullptr);
+    const DWORD n =
+        FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, 5, 1033, buffer, 512, nullptr);
     EXPECT_EQ(std::wstring(buffer, n), L"Access is denied.\r\n");
-    EXPECT_EQ(FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, 0xDEAD, 1033, buffer, 512, nullptr), 0u);
+    EXPECT_EQ(
+        FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, 0xDEAD, 1033, buffer, 512, nullptr),
+        0u);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MR_MID_NOT_FOUND));
 }
 

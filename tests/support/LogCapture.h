@@ -32,7 +32,6 @@ public:
 private:
     mutable std::mutex m_mutex;
     std::vector<Line> m_lines;
-    int32_t m_previousLevel;
 };
 
 }  // namespace tarn::test

@@ -14,6 +14,7 @@
 
 #include "internal.h"
 #include "sim/win/files.h"
+#include "sim/win/security.h"
 
 using sim::detail::fail;
 using sim::detail::KernelObject;
@@ -475,13 +476,17 @@ BOOL CopyFileW(LPCWSTR existing, LPCWSTR newName, BOOL failIfExists) {
     return ok && got == 0 ? TRUE : fail(ERROR_WRITE_FAULT, FALSE);
 }
 
-BOOL CreateDirectoryW(LPCWSTR pathName, LPSECURITY_ATTRIBUTES) {
+BOOL CreateDirectoryW(LPCWSTR pathName, LPSECURITY_ATTRIBUTES attributes) {
     SIM_API("CreateDirectoryW");
     if (simFault_) {
         return fail(*simFault_, FALSE);
     }
+    if (!sim::detail::securityValid(attributes)) {
+        return fail(ERROR_INVALID_SECURITY_DESCR, FALSE);
+    }
     const std::string path = pathOf(pathName);
     if (mkdir(path.c_str(), 0755) == 0) {
+        sim::detail::rememberSecurity("dir:" + path, attributes);
         return TRUE;
     }
     const int error = errno;

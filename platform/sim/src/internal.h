@@ -46,6 +46,13 @@ bool removeHandle(HANDLE handle);
 // for example by registry change notification). False when the handle is no event.
 bool setEventState(HANDLE event, bool state);
 
+// The SID text of the account the process runs as (security.cpp).
+std::wstring currentAccountSid();
+// Whether the security descriptor in `attributes`, if any, is one the machine accepts; and the
+// record of the descriptor an object (such as "dir:<host path>") was created with.
+bool securityValid(const SECURITY_ATTRIBUTES* attributes);
+void rememberSecurity(const std::string& object, const SECURITY_ATTRIBUTES* attributes);
+
 // One lock and condition for every in-process waitable object: simple and free of lost wake-ups.
 std::mutex& waitMutex();
 std::condition_variable& waitCondition();

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "internal.h"
+#include "sim/win/security.h"
 #include "sim/win/sync.h"
 
 using sim::detail::fail;
@@ -332,10 +333,13 @@ BOOL ResetEvent(HANDLE event) {
     return sim::detail::setEventState(event, false) ? TRUE : fail(ERROR_INVALID_HANDLE, FALSE);
 }
 
-HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCWSTR name) {
+HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES attributes, BOOL initialOwner, LPCWSTR name) {
     SIM_API("CreateMutexW");
     if (simFault_) {
         return fail(*simFault_, static_cast<HANDLE>(nullptr));
+    }
+    if (!securityValid(attributes)) {
+        return fail(ERROR_INVALID_SECURITY_DESCR, static_cast<HANDLE>(nullptr));
     }
     if (name == nullptr || *name == L'\0') {
         auto mutex = std::make_shared<LocalMutex>();
@@ -350,6 +354,10 @@ HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCWSTR name) {
     auto mutex = findOrOpenNamed(name, true, existed);
     if (!mutex) {
         return fail(ERROR_ACCESS_DENIED, static_cast<HANDLE>(nullptr));
+    }
+    if (!existed) {
+        // As on Windows, the descriptor counts only for the creator of the object.
+        rememberSecurity("mutex:" + toUtf8(name), attributes);
     }
     if (initialOwner && !existed) {
         mutex->waitAlone(INFINITE);

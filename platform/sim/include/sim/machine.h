@@ -37,8 +37,9 @@ private:
 
 // --- Machine state ------------------------------------------------------------------------
 
-// Puts the machine back into its initial state: empty registry, host clock, UTC time zone,
-// no faults, zero call counts, and every family's own state (each registers a reset hook).
+// Puts the machine back into its initial state: a registry with only the standard keys
+// (sim/registry_control.h), host clock, UTC time zone, no faults, zero call counts, and every
+// family's own state (each registers a reset hook).
 void reset();
 void onReset(std::function<void()> hook);
 
@@ -74,6 +75,6 @@ void setModuleFileName(std::wstring_view path);
 }  // namespace sim
 
 // Counts the call and returns the injected failure code, if any, from the enclosing function.
-#define SIM_API(name)                  \
-    static ::sim::Api simApi_{name};   \
+#define SIM_API(name)                \
+    static ::sim::Api simApi_{name}; \
     [[maybe_unused]] const std::optional<uint32_t> simFault_ = simApi_.enter()

@@ -1,9 +1,9 @@
 // Code-page conversions and the Microsoft CRT string functions of the simulated machine.
-#include <strings.h>
 #include <clocale>
 #include <cstdio>
 #include <cstring>
 #include <cwctype>
+#include <strings.h>
 #include <string>
 
 #include "internal.h"
@@ -96,8 +96,8 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int bytes, LPWS
         return fail(ERROR_INVALID_PARAMETER, 0);
     }
     const size_t length = bytes < 0 ? std::strlen(text) + 1 : static_cast<size_t>(bytes);
-    auto decoded =
-        sim::detail::fromUtf8(std::string_view(text, length), (flags & MB_ERR_INVALID_CHARS) != 0);
+    auto decoded = sim::detail::fromUtf8(std::string_view(text, length),
+                                         (flags & MB_ERR_INVALID_CHARS) != 0);
     if (!decoded) {
         return fail(ERROR_NO_UNICODE_TRANSLATION, 0);
     }
@@ -216,9 +216,7 @@ int _snwprintf(wchar_t* buffer, size_t count, const wchar_t* format, ...) {
     return written;
 }
 
-int _wtoi(const wchar_t* text) {
-    return static_cast<int>(_wtoi64(text));
-}
+int _wtoi(const wchar_t* text) { return static_cast<int>(_wtoi64(text)); }
 
 long long _wtoi64(const wchar_t* text) {
     // Leading white space, an optional sign, then digits; no digits give 0.
@@ -238,9 +236,7 @@ long long _wtoi64(const wchar_t* text) {
     return negative ? -static_cast<long long>(value) : static_cast<long long>(value);
 }
 
-int _wcsicmp(const wchar_t* a, const wchar_t* b) {
-    return _wcsnicmp(a, b, SIZE_MAX);
-}
+int _wcsicmp(const wchar_t* a, const wchar_t* b) { return _wcsnicmp(a, b, SIZE_MAX); }
 
 int _wcsnicmp(const wchar_t* a, const wchar_t* b, size_t count) {
     for (size_t i = 0; i < count; ++i) {
@@ -256,6 +252,4 @@ int _wcsnicmp(const wchar_t* a, const wchar_t* b, size_t count) {
     return 0;
 }
 
-int _stricmp(const char* a, const char* b) {
-    return strcasecmp(a, b);
-}
+int _stricmp(const char* a, const char* b) { return strcasecmp(a, b); }

@@ -42,6 +42,7 @@ TEST(RuleHostAddressNormalizer, NormalizesKeywordsAddressesRangesSubnetsAndHosts
         {L"10.0.0.0/33", L"", L"10.0.0.0/33", {L"10.0.0.0/33"}},
         {L"2001:db8::/32", L"2001:db8::/32", L"", {}},
         {L"fe80::1%12,10.0.0.1,10.0.0.1", L"10.0.0.1,fe80::1", L"", {}},
+        {L"fe80::1%a%b", L"fe80::1%a", L"", {}},                  // only the last zone goes
         {L"Two.example", L"", L"Two.example", {L"Two.example"}},  // the resolver decides case
         {L"two.example", L"10.1.1.1,10.1.1.2", L"", {L"two.example"}},
         {L"v6.example", L"10.1.1.1,fe80::5", L"", {L"v6.example"}},

@@ -29,15 +29,12 @@ TEST(AddressRanges, IPv4Forms) {
         {L"192.168.1.7", {ip(192, 168, 1, 7), ip(192, 168, 1, 7)}},
         {L"192.168.1.7/24", {ip(192, 168, 1, 0), ip(192, 168, 1, 255)}},
         {L"192.168.1.7/255.255.255.0", {ip(192, 168, 1, 0), ip(192, 168, 1, 255)}},
-        {L"10.1.2.3/9", {ip(10, 0, 0, 0), ip(10, 127, 255, 255)}},
-        {L"10.0.0.9/32", {ip(10, 0, 0, 9), ip(10, 0, 0, 9)}},
         {L"10.0.0.0/0", {0, 0xFFFFFFFF}},
         {L"10.0.0.9-10.0.0.1", {ip(10, 0, 0, 1), ip(10, 0, 0, 9)}},
         {L"10.0.0.1-host", {0, ip(10, 0, 0, 1)}},  // a part that is no address is 0.0.0.0
         {L"host", {}},
         {L"1-2-3", {}},
         {L"1.2.3.4/8/8", {}},
-        {L"010.0.0.1", {}},  // Windows refuses leading zeros
     };
     for (const auto& [text, range] : cases) {
         EXPECT_EQ(StringAsIPv4Range(text), range) << std::string(text.begin(), text.end());

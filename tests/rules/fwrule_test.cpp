@@ -94,18 +94,6 @@ TEST(FWRuleTexts, ToTextWritesEverySegmentInOrder) {
               L"[10.0.0.1],[LocalSubnet],[8:0],[Lan],[eth0,eth1],[S-1-15-2-1],[S-1-5-21-1],[edge]");
 }
 
-TEST(FWRuleTexts, NetworkTypeSegments) {
-    const std::vector<std::pair<int32_t, std::wstring>> cases = {
-        {FWRule::NetworkDomain, L"[Domain],"},
-        {FWRule::NetworkPublic, L"[Public],"},
-        {FWRule::NetworkAll, L"[All],"}};
-    for (const auto& [type, segment] : cases) {
-        FWRule rule;
-        rule.networkType = type;
-        EXPECT_NE(rule.toText().find(L"[Block]," + segment + L"[],"), std::wstring::npos);
-    }
-}
-
 TEST(FWRuleTexts, CleaningRemovesControlCharactersBarsAndWhiteSpace) {
     EXPECT_EQ(FWRule::removeControlCharacters(L"a|b\tc\u007f\u0085d\u009f\u00a0e\u0001"),
               L"abcd\u00a0e");

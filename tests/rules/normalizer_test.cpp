@@ -84,14 +84,4 @@ TEST(RuleHostAddressNormalizer, LogsFailuresAndEmptyItems) {
     EXPECT_TRUE(logged(log, 5, tag + "normalizeSingleHostAddress", "Address is empty"));
 }
 
-TEST(RuleHostAddressNormalizer, WithoutResolverHostNamesAreInvalid) {
-    const RuleHostAddressNormalizer normalizer(nullptr);
-    std::set<std::wstring> good;
-    std::vector<std::wstring> hostNames;
-    EXPECT_FALSE(normalizer.normalizeSingleHostAddress(L"host.example", good, hostNames));
-    EXPECT_TRUE(normalizer.normalizeSingleHostAddress(L"1.2.3.4", good, hostNames));
-    EXPECT_EQ(good, (std::set<std::wstring>{L"1.2.3.4"}));
-    EXPECT_EQ(hostNames, (std::vector<std::wstring>{L"host.example"}));
-}
-
 }  // namespace

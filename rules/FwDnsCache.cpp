@@ -35,7 +35,12 @@ FwDnsCache::FwDnsCache(SharedEvent stopEvent, std::chrono::milliseconds changedI
         TARN_LOG(TarnPyxLogging::LevelError) << "WSAStartup failed with error: " << error;
         throw std::runtime_error("Failed to initialize WinSocket library");
     }
-    m_thread = std::thread([this] { refreshLoop(); });
+    try {
+        m_thread = std::thread([this] { refreshLoop(); });
+    } catch (...) {
+        WSACleanup();
+        throw;
+    }
 }
 
 FwDnsCache::~FwDnsCache() {

@@ -181,7 +181,8 @@ std::optional<std::array<uint8_t, 16>> parseIPv6(std::wstring_view text) {
     return bytes;
 }
 
-std::optional<Address> parseAddress(std::wstring_view text, bool allowScope) {
+// An IPv4 text, or an IPv6 text with an optional decimal "%scope".
+std::optional<Address> parseAddress(std::wstring_view text) {
     Address address;
     if (const auto v4 = parseDotted(text, false)) {
         std::copy(v4->begin(), v4->end(), address.bytes.begin());
@@ -189,7 +190,7 @@ std::optional<Address> parseAddress(std::wstring_view text, bool allowScope) {
     }
     address.family = AF_INET6;
     const size_t percent = text.find(L'%');
-    if (allowScope && percent != std::wstring_view::npos) {
+    if (percent != std::wstring_view::npos) {
         const std::wstring_view scope = text.substr(percent + 1);
         if (scope.empty() || scope.size() > 10) {
             return std::nullopt;
@@ -338,7 +339,7 @@ std::unique_ptr<AddrInfoNode> makeNode(const Address& address) {
 
 // The table's answer for a name: addresses or an error code.
 std::variant<std::vector<Address>, int32_t> resolve(std::wstring_view name) {
-    if (auto numeric = parseAddress(name, true)) {
+    if (auto numeric = parseAddress(name)) {
         return std::vector<Address>{*numeric};
     }
     auto& state = winsockState();
@@ -367,7 +368,7 @@ namespace sim::winsock {
 void setDnsAnswer(std::wstring_view host, const std::vector<std::wstring>& addresses) {
     std::vector<Address> parsed;
     for (const auto& text : addresses) {
-        const auto address = parseAddress(text, true);
+        const auto address = parseAddress(text);
         if (!address) {
             throw std::invalid_argument("not an address: " + detail::toUtf8(text));
         }

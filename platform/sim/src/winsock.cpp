@@ -18,6 +18,12 @@
 
 using sim::detail::fail;
 
+// The layouts of 64-bit Windows.
+static_assert(sizeof(SOCKADDR) == 16 && sizeof(SOCKADDR_IN) == 16 && sizeof(IN_ADDR) == 4);
+static_assert(sizeof(SOCKADDR_IN6) == 28 && sizeof(IN6_ADDR) == 16);
+static_assert(sizeof(ADDRINFOW) == 48 && offsetof(ADDRINFOW, ai_addr) == 32);
+static_assert(sizeof(WSADATA) == 408);
+
 namespace {
 
 // An address of either family; IPv4 uses the first four bytes.

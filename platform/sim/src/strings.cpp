@@ -186,6 +186,9 @@ std::wstring hostWideFormat(const wchar_t* format) {
 
 }  // namespace
 
+// The formats are the callers'; clang warns about forwarding them even with a va_list.
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+
 int _vsnprintf(char* buffer, size_t count, const char* format, va_list args) {
     ScopedUtf8Locale locale;
     const int written = std::vsnprintf(buffer, count, format, args);

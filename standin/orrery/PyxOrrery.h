@@ -33,7 +33,7 @@ enum PyxOrreryError : int {
     PYX_ORRERY_E_IO = 9,                // the store file could not be read or written
     PYX_ORRERY_E_NOT_FOUND = 10,        // no value under the key
     PYX_ORRERY_E_STORE_RESET = 11,      // the store file was damaged, moved aside, and reset
-    PYX_ORRERY_E_LOCK_TIMEOUT = 12,     // another process held the store too long
+    PYX_ORRERY_E_LOCK_TIMEOUT = 12,     // another process held the store too long (reserved)
     PYX_ORRERY_E_OUT_OF_RANGE = 13,     // array index or number out of range
     PYX_ORRERY_E_NOT_INITIALIZED = 14,  // the library could not be initialised
 };

@@ -14,7 +14,6 @@ namespace tarn::orrery {
 
 namespace {
 
-constexpr std::chrono::milliseconds kLockTimeout{10000};
 constexpr size_t kMaxNamespaceLength = 200;
 
 std::optional<std::wstring> environmentValue(const wchar_t* name) {
@@ -96,7 +95,7 @@ Store::Store(const std::wstring& folder, const std::wstring& name)
 int Store::load() {
     std::lock_guard writer(m_writeMutex);
     StoreFile::Lock lock;
-    if (const int err = m_file.lock(kLockTimeout, lock); err != PYX_ORRERY_OK) {
+    if (const int err = m_file.lock(lock); err != PYX_ORRERY_OK) {
         return err;
     }
     const auto hint = m_file.readHint();
@@ -244,7 +243,7 @@ int Store::checkedChange(const Document& base, const Mutation& mutation,
 int Store::apply(const Mutation& mutation) {
     std::lock_guard writer(m_writeMutex);
     StoreFile::Lock lock;
-    if (const int err = m_file.lock(kLockTimeout, lock); err != PYX_ORRERY_OK) {
+    if (const int err = m_file.lock(lock); err != PYX_ORRERY_OK) {
         return err;
     }
     DocumentPtr base;

@@ -1,6 +1,5 @@
 #include "standin/orrery/StoreFile.h"
 
-#include <thread>
 
 #include "common/logging/Log.h"
 #include "platform/win.h"
@@ -84,32 +83,16 @@ void StoreFile::Lock::release() {
     }
 }
 
-int StoreFile::lock(std::chrono::milliseconds timeout, Lock& lock) {
-    // Polling with a short back-off: a blocking LockFileEx could not time out.
-    const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(timeout.count());
-    DWORD pause = 0;
-    for (;;) {
-        OVERLAPPED position = at(kLockOffset);
-        if (LockFileEx(m_lockFile.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1,
-                       0, &position)) {
-            lock = Lock(m_lockFile.get());
-            return PYX_ORRERY_OK;
-        }
-        const DWORD error = GetLastError();
-        if (!isBusy(error)) {
-            TARN_LOG(TarnPyxLogging::LevelError) << "LockFileEx failed, error " << error;
-            return PYX_ORRERY_E_IO;
-        }
-        if (GetTickCount64() >= deadline) {
-            return PYX_ORRERY_E_LOCK_TIMEOUT;
-        }
-        if (pause == 0) {
-            std::this_thread::yield();
-        } else {
-            Sleep(pause);
-        }
-        pause = pause < 4 ? pause + 1 : 4;
+int StoreFile::lock(Lock& lock) {
+    // A blocking lock: the system queues the waiters, so that a busy writer cannot starve the
+    // others as polling would. A process that dies releases its lock.
+    OVERLAPPED position = at(kLockOffset);
+    if (!LockFileEx(m_lockFile.get(), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &position)) {
+        TARN_LOG(TarnPyxLogging::LevelError) << "LockFileEx failed, error " << GetLastError();
+        return PYX_ORRERY_E_IO;
     }
+    lock = Lock(m_lockFile.get());
+    return PYX_ORRERY_OK;
 }
 
 std::optional<uint64_t> StoreFile::readHint() const {

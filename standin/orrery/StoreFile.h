@@ -5,7 +5,6 @@
 //               can tell cheaply whether the document changed.
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -54,8 +53,8 @@ public:
         void release();
         HANDLE m_file = nullptr;
     };
-    // Waits for the lock up to `timeout`; PYX_ORRERY_E_LOCK_TIMEOUT when it does not come.
-    int lock(std::chrono::milliseconds timeout, Lock& lock);
+    // Waits for the lock as long as another writer holds it.
+    int lock(Lock& lock);
 
     // The generation hint; nullopt when it cannot be read (a reader then re-reads the file).
     std::optional<uint64_t> readHint() const;

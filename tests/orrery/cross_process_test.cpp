@@ -46,9 +46,9 @@ TEST(OrreryCrossProcess, AChangeMadeByTheToolReachesASubscriberWithinOneSecond) 
 TEST(OrreryCrossProcess, ConcurrentWritersLoseNoWrite) {
     StoreRoot root;
     const auto handle = root.open();
-    const auto first = tarn::test::startProgram(L"orrery_test_writer", {L"test", L"one", L"60"});
-    const auto second = tarn::test::startProgram(L"orrery_test_writer", {L"test", L"two", L"60"});
-    for (int i = 0; i < 60; ++i) {
+    const auto first = tarn::test::startProgram(L"orrery_test_writer", {L"test", L"one", L"100"});
+    const auto second = tarn::test::startProgram(L"orrery_test_writer", {L"test", L"two", L"100"});
+    for (int i = 0; i < 100; ++i) {
         ASSERT_EQ(PyxOrrery_SetInt32(handle.get(), (L"here.k" + std::to_wstring(i)).c_str(), i),
                   PYX_ORRERY_OK);
     }
@@ -59,9 +59,9 @@ TEST(OrreryCrossProcess, ConcurrentWritersLoseNoWrite) {
         EXPECT_EQ(code, 0u);
     }
     const auto document = exported(handle.get());
-    EXPECT_EQ(document["one"].size(), 60u);
-    EXPECT_EQ(document["two"].size(), 60u);
-    EXPECT_EQ(document["here"].size(), 60u);
+    EXPECT_EQ(document["one"].size(), 100u);
+    EXPECT_EQ(document["two"].size(), 100u);
+    EXPECT_EQ(document["here"].size(), 100u);
 }
 
 }  // namespace

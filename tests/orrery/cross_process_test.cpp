@@ -59,9 +59,9 @@ TEST(OrreryCrossProcess, ConcurrentWritersLoseNoWrite) {
         EXPECT_EQ(code, 0u);
     }
     const auto document = exported(handle.get());
-    EXPECT_EQ(document["one"].size(), 100u);
-    EXPECT_EQ(document["two"].size(), 100u);
-    EXPECT_EQ(document["here"].size(), 100u);
+    EXPECT_EQ(document.value("one", nlohmann::json::object()).size(), 100u);
+    EXPECT_EQ(document.value("two", nlohmann::json::object()).size(), 100u);
+    EXPECT_EQ(document.value("here", nlohmann::json::object()).size(), 100u);
 }
 
 }  // namespace

@@ -1,10 +1,28 @@
 #include "settings_store/CachedRuleNamesLists.h"
 
 #include <algorithm>
+#include <string>
 
 #include "common/logging/Log.h"
 #include "settings_store/Orrery.h"
 #include "settings_store/OrreryKeys.h"
+
+namespace {
+
+// The list of a key, or null after logging an unknown key under the operation's tag.
+template <typename Lists>
+auto* findList(Lists& lists, const std::wstring& listKey, const char* operation) {
+    const auto list = lists.find(listKey);
+    if (list == lists.end()) {
+        TARN_LOG_TAG(TarnPyxLogging::LevelWarning,
+                     std::string("CachedRuleNamesLists::") + operation)
+            << "Unknown array name: " << listKey;
+        return static_cast<decltype(&list->second)>(nullptr);
+    }
+    return &list->second;
+}
+
+}  // namespace
 
 CachedRuleNamesLists::CachedRuleNamesLists() {
     for (const wchar_t* key : tarn::keys::kRuleNameLists) {
@@ -14,45 +32,32 @@ CachedRuleNamesLists::CachedRuleNamesLists() {
 
 void CachedRuleNamesLists::addRuleToList(const std::wstring& listKey,
                                          const std::wstring& ruleName) {
-    const auto list = m_lists.find(listKey);
-    if (list == m_lists.end()) {
-        TARN_LOG(TarnPyxLogging::LevelWarning) << "Unknown array name: " << listKey;
-        return;
-    }
-    if (std::find(list->second.begin(), list->second.end(), ruleName) == list->second.end()) {
-        list->second.push_back(ruleName);
+    auto* names = findList(m_lists, listKey, "addRuleToList");
+    if (names != nullptr && std::find(names->begin(), names->end(), ruleName) == names->end()) {
+        names->push_back(ruleName);
     }
 }
 
 void CachedRuleNamesLists::removeRuleFromList(const std::wstring& listKey,
                                               const std::wstring& ruleName) {
-    const auto list = m_lists.find(listKey);
-    if (list == m_lists.end()) {
-        TARN_LOG(TarnPyxLogging::LevelWarning) << "Unknown array name: " << listKey;
+    auto* names = findList(m_lists, listKey, "removeRuleFromList");
+    if (names == nullptr) {
         return;
     }
-    const auto name = std::find(list->second.begin(), list->second.end(), ruleName);
-    if (name != list->second.end()) {
-        list->second.erase(name);
+    if (const auto name = std::find(names->begin(), names->end(), ruleName); name != names->end()) {
+        names->erase(name);
     }
 }
 
 void CachedRuleNamesLists::storeList(PyxOrreryHandle handle, const std::wstring& listKey) {
-    const auto list = m_lists.find(listKey);
-    if (list == m_lists.end()) {
-        TARN_LOG(TarnPyxLogging::LevelWarning) << "Unknown array name: " << listKey;
-        return;
+    if (const auto* names = findList(m_lists, listKey, "storeList")) {
+        Orrery::setStringArray(handle, listKey, *names);
     }
-    Orrery::setStringArray(handle, listKey, list->second);
 }
 
 std::vector<std::wstring> CachedRuleNamesLists::getList(const std::wstring& listKey) const {
-    const auto list = m_lists.find(listKey);
-    if (list == m_lists.end()) {
-        TARN_LOG(TarnPyxLogging::LevelWarning) << "Unknown array name: " << listKey;
-        return {};
-    }
-    return list->second;
+    const auto* names = findList(m_lists, listKey, "getList");
+    return names == nullptr ? std::vector<std::wstring>() : *names;
 }
 
 void CachedRuleNamesLists::loadLists(PyxOrreryHandle handle) {

@@ -180,16 +180,12 @@ int toInteger(const Json& value, Int& out) {
     return PYX_ORRERY_E_WRONG_TYPE;
 }
 
-int toString(const Json& value, std::wstring& out) {
+int toText(const Json& value, std::optional<std::wstring>& out) {
     if (!value.is_string()) {
         return PYX_ORRERY_E_WRONG_TYPE;
     }
-    auto wide = tarn::orrery::fromUtf8Strict(value.get_ref<const std::string&>());
-    if (!wide) {
-        return PYX_ORRERY_E_INVALID_TEXT;
-    }
-    out = std::move(*wide);
-    return PYX_ORRERY_OK;
+    out = tarn::orrery::fromUtf8Strict(value.get_ref<const std::string&>());
+    return out ? PYX_ORRERY_OK : PYX_ORRERY_E_INVALID_TEXT;
 }
 
 // The string result of a getter: the value, else a copy of the default (null stays null).
@@ -312,14 +308,8 @@ PYX_ORRERY_API int WINAPI PyxOrrery_GetBool(PyxOrreryHandle handle, const wchar_
 PYX_ORRERY_API wchar_t* WINAPI PyxOrrery_GetString(PyxOrreryHandle handle, const wchar_t* key,
                                                    const wchar_t* defaultValue, int* err) {
     return guarded(err, static_cast<wchar_t*>(nullptr), [&] {
-        const auto value = readValue(handle, key, std::optional<std::wstring>(), err,
-                                     [](const Json& json, std::optional<std::wstring>& out) {
-                                         std::wstring text;
-                                         const int code = toString(json, text);
-                                         out = std::move(text);
-                                         return code;
-                                     });
-        return stringResult(value, defaultValue);
+        return stringResult(readValue(handle, key, std::optional<std::wstring>(), err, toText),
+                            defaultValue);
     });
 }
 
@@ -410,14 +400,8 @@ PYX_ORRERY_API PyxOrreryObject WINAPI PyxOrrery_ObjectGetObject(PyxOrreryObject 
 PYX_ORRERY_API wchar_t* WINAPI PyxOrrery_ObjectGetString(PyxOrreryObject object, const wchar_t* key,
                                                          const wchar_t* defaultValue, int* err) {
     return guarded(err, static_cast<wchar_t*>(nullptr), [&] {
-        const auto value = readMember(object, key, std::optional<std::wstring>(), err,
-                                      [](const Json& json, std::optional<std::wstring>& out) {
-                                          std::wstring text;
-                                          const int code = toString(json, text);
-                                          out = std::move(text);
-                                          return code;
-                                      });
-        return stringResult(value, defaultValue);
+        return stringResult(readMember(object, key, std::optional<std::wstring>(), err, toText),
+                            defaultValue);
     });
 }
 

@@ -14,6 +14,7 @@
 #include "common/Str.h"
 #include "common/WinHandles.h"
 #include "platform/win.h"
+#include "settings_store/OrreryResources.h"
 #include "standin/orrery/PyxOrrery.h"
 
 namespace tarn::orrery {
@@ -77,19 +78,8 @@ void check(int code, const std::wstring& what) {
     }
 }
 
-struct HandleTraits {
-    static PyxOrreryHandle invalid() { return nullptr; }
-    static bool valid(PyxOrreryHandle h) { return h != nullptr; }
-    static void close(PyxOrreryHandle h) { PyxOrrery_CloseHandle(h); }
-};
-using UniqueStoreHandle = UniqueResource<PyxOrreryHandle, HandleTraits>;
-
-struct ObjectTraits {
-    static PyxOrreryObject invalid() { return nullptr; }
-    static bool valid(PyxOrreryObject o) { return o != nullptr; }
-    static void close(PyxOrreryObject o) { PyxOrrery_DeleteObject(o); }
-};
-using UniqueStoreObject = UniqueResource<PyxOrreryObject, ObjectTraits>;
+using UniqueStoreHandle = UniqueOrreryHandle;
+using UniqueStoreObject = UniqueOrreryObject;
 
 // A string that the library allocated.
 std::string takeUtf8(char* text) {
@@ -244,10 +234,11 @@ public:
         } else if (command == L"lock" || command == L"unlock") {
             args.expect(1, 1, "lock|unlock KEY");
             args.allowOptions({});
-            check(
-                PyxOrrery_SetConstraints(m_handle, args.word(0).c_str(),
-                                         command == L"lock" ? static_cast<uint32_t>(PYX_ORRERY_CONSTRAINT_READ_ONLY) : 0u),
-                args.word(0));
+            check(PyxOrrery_SetConstraints(
+                      m_handle, args.word(0).c_str(),
+                      command == L"lock" ? static_cast<uint32_t>(PYX_ORRERY_CONSTRAINT_READ_ONLY)
+                                         : 0u),
+                  args.word(0));
         } else if (command == L"constraints") {
             args.expect(1, 1, "constraints KEY");
             args.allowOptions({});

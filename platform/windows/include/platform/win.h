@@ -4,6 +4,7 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <windows.h>
+#include <shellapi.h>
 
 #define TARN_EXPORT __declspec(dllexport)
 #define TARN_IMPORT __declspec(dllimport)

@@ -1,6 +1,5 @@
 #include "standin/orrery/StoreFile.h"
 
-
 #include "common/logging/Log.h"
 #include "platform/win.h"
 #include "standin/orrery/PyxOrrery.h"
@@ -18,7 +17,7 @@ constexpr int kReplaceAttempts = 200;
 
 OVERLAPPED at(DWORD offset) {
     OVERLAPPED position{};
-    position.u.s.Offset = offset;
+    position.Offset = offset;
     return position;
 }
 

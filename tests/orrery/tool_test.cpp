@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <sstream>
+#include <thread>
 
 #include <nlohmann/json.hpp>
 
@@ -124,6 +125,24 @@ TEST(OrreryTool, LockMakesAKeyReadOnlyUntilUnlocked) {
     ASSERT_EQ(run({L"unlock", L"p.name"}).code, 0);
     EXPECT_EQ(run({L"set", L"p.name", L"\"home\""}).code, 0);
     EXPECT_EQ(run({L"get", L"p.name", L"--type", L"string"}).out, "home\n");
+}
+
+TEST(OrreryTool, WatchPrintsChangesAsTheyArrive) {
+    StoreRoot root;
+    const auto handle = root.open();
+    Result result;
+    tarn::UniqueHandle finished(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    std::thread watcher([&] {
+        result = run({L"watch", L"w", L"--count", L"1", L"--timeout", L"20"});
+        SetEvent(finished.get());
+    });
+    // A write before the watch has subscribed is not seen: write until it reports one.
+    for (int i = 0; WaitForSingleObject(finished.get(), 50) == WAIT_TIMEOUT && i < 200; ++i) {
+        ASSERT_EQ(PyxOrrery_SetInt32(handle.get(), L"w.v", i), PYX_ORRERY_OK);
+    }
+    watcher.join();
+    EXPECT_EQ(result.code, 0) << result.err;
+    EXPECT_EQ(result.out.rfind("w.v ", 0), 0u) << result.out;
 }
 
 TEST(OrreryTool, HelpNamesEveryCommand) {

@@ -349,9 +349,14 @@ private:
 
     static void WINAPI onChange(const wchar_t* key, const void*, const void*, void* context) {
         auto* watch = static_cast<Watch*>(context);
-        const auto value = valueText(watch->tool->m_handle, key);
+        std::string line;
+        try {  // nothing may leave a callback of the library
+            line = utf8(key) + " " + valueText(watch->tool->m_handle, key).value_or("(deleted)");
+        } catch (const std::exception& e) {
+            line = "(" + std::string(e.what()) + ")";
+        }
         std::lock_guard lock(watch->mutex);
-        watch->tool->m_out << utf8(key) << " " << value.value_or("(deleted)") << std::endl;
+        watch->tool->m_out << line << std::endl;
         ++watch->seen;
         watch->changed.notify_all();
     }

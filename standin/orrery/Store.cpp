@@ -77,6 +77,7 @@ std::shared_ptr<Store> Store::open(const std::wstring& folder, const std::wstrin
         const std::wstring path = folder + L"\\" + name;
         store = stores.byPath[path].lock();
         if (!store) {
+            std::erase_if(stores.byPath, [](const auto& entry) { return entry.second.expired(); });
             store = std::make_shared<Store>(folder, name);
             err = store->m_file.open();
             if (err != PYX_ORRERY_OK) {
@@ -111,6 +112,9 @@ int Store::load() {
             *document = std::move(*parsed);
         } else {
             const std::wstring movedTo = m_file.moveAside();
+            if (movedTo.empty()) {
+                return PYX_ORRERY_E_IO;  // never overwrite what could not be kept
+            }
             TARN_LOG(TarnPyxLogging::LevelError)
                 << "The store file " << m_file.documentPath() << " does not parse; it was moved to "
                 << movedTo << " and the store starts empty";

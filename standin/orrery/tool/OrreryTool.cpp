@@ -78,9 +78,6 @@ void check(int code, const std::wstring& what) {
     }
 }
 
-using UniqueStoreHandle = UniqueOrreryHandle;
-using UniqueStoreObject = UniqueOrreryObject;
-
 // A string that the library allocated.
 std::string takeUtf8(char* text) {
     std::string copy = text == nullptr ? std::string() : std::string(text);
@@ -201,7 +198,7 @@ void writeWholeFile(const std::wstring& path, const std::string& content) {
 // The value under a key as JSON text, or nullopt when there is none.
 std::optional<std::string> valueText(PyxOrreryHandle handle, const std::wstring& key) {
     int err = PYX_ORRERY_E_FAILED;
-    UniqueStoreObject object(PyxOrrery_GetObject(handle, key.c_str(), &err));
+    UniqueOrreryObject object(PyxOrrery_GetObject(handle, key.c_str(), &err));
     if (err == PYX_ORRERY_E_NOT_FOUND) {
         return std::nullopt;
     }
@@ -211,7 +208,7 @@ std::optional<std::string> valueText(PyxOrreryHandle handle, const std::wstring&
 
 class Tool {
 public:
-    Tool(std::ostream& out) : m_out(out) {}
+    explicit Tool(std::ostream& out) : m_out(out) {}
 
     int run(const std::wstring& command, const Arguments& args, PyxOrreryHandle handle) {
         m_handle = handle;
@@ -340,25 +337,19 @@ private:
         }
     }
 
-    struct Watch {
-        Tool* tool;
-        std::mutex mutex;
-        std::condition_variable changed;
-        uint64_t seen = 0;
-    };
-
+    // Runs on the library's callback thread; the handle is closed before the tool goes away.
     static void WINAPI onChange(const wchar_t* key, const void*, const void*, void* context) {
-        auto* watch = static_cast<Watch*>(context);
+        auto* tool = static_cast<Tool*>(context);
         std::string line;
         try {  // nothing may leave a callback of the library
-            line = utf8(key) + " " + valueText(watch->tool->m_handle, key).value_or("(deleted)");
+            line = utf8(key) + " " + valueText(tool->m_handle, key).value_or("(deleted)");
         } catch (const std::exception& e) {
             line = "(" + std::string(e.what()) + ")";
         }
-        std::lock_guard lock(watch->mutex);
-        watch->tool->m_out << line << std::endl;
-        ++watch->seen;
-        watch->changed.notify_all();
+        std::lock_guard lock(tool->m_watchMutex);
+        tool->m_out << line << std::endl;
+        ++tool->m_seen;
+        tool->m_changed.notify_all();
     }
 
     void watch(const Arguments& args) {
@@ -371,30 +362,23 @@ private:
         const uint64_t wanted =
             count ? parseInteger<uint64_t>(*count, "integer count") : UINT64_MAX;
         const auto seconds = timeout ? parseInteger<uint32_t>(*timeout, "integer timeout") : 0;
-        Watch watch{this, {}, {}, 0};
         for (const auto& key : args.words()) {
-            check(PyxOrrery_Subscribe(m_handle, key.c_str(), &Tool::onChange, &watch), key);
+            check(PyxOrrery_Subscribe(m_handle, key.c_str(), &Tool::onChange, this), key);
         }
-        {
-            std::unique_lock lock(watch.mutex);
-            const auto done = [&] { return watch.seen >= wanted; };
-            if (timeout) {
-                watch.changed.wait_for(lock, std::chrono::seconds(seconds), done);
-            } else {
-                watch.changed.wait(lock, done);
-            }
+        std::unique_lock lock(m_watchMutex);
+        const auto done = [&] { return m_seen >= wanted; };
+        if (timeout) {
+            m_changed.wait_for(lock, std::chrono::seconds(seconds), done);
+        } else {
+            m_changed.wait(lock, done);
         }
-        PyxOrrery_CloseHandle(m_handle);  // no callback runs after this
-        m_closed = true;
     }
 
-public:
-    bool closed() const { return m_closed; }
-
-private:
     std::ostream& m_out;
     PyxOrreryHandle m_handle = nullptr;
-    bool m_closed = false;
+    std::mutex m_watchMutex;
+    std::condition_variable m_changed;
+    uint64_t m_seen = 0;
 };
 
 struct CommandLine {
@@ -462,8 +446,9 @@ int runTool(const std::vector<std::wstring>& args, std::ostream& out, std::ostre
         if (line.root && !SetEnvironmentVariableW(L"TARN_ORRERY_ROOT", line.root->c_str())) {
             throw ToolError("cannot use the folder " + utf8(*line.root));
         }
+        Tool tool(out);  // outlives the handle, whose callbacks use it
         int code = PYX_ORRERY_E_FAILED;
-        UniqueStoreHandle handle(
+        UniqueOrreryHandle handle(
             PyxOrrery_OpenHandle(line.nameSpace.c_str(), L"S-1-5-18", L"orrery", &code));
         if (!handle) {
             throw ToolError("cannot open the namespace '" + utf8(line.nameSpace) +
@@ -472,13 +457,7 @@ int runTool(const std::vector<std::wstring>& args, std::ostream& out, std::ostre
         if (code == PYX_ORRERY_E_STORE_RESET) {
             err << "orrery: warning: " << describe(code) << "\n";
         }
-        Tool tool(out);
-        const int result =
-            tool.run(line.command, Arguments(line.words, line.options), handle.get());
-        if (tool.closed()) {
-            handle.release();
-        }
-        return result;
+        return tool.run(line.command, Arguments(line.words, line.options), handle.get());
     } catch (const ToolError& e) {
         err << "orrery: " << e.what() << "\n";
         return e.exitCode;

@@ -43,6 +43,17 @@ TEST(OrreryCrossProcess, AChangeMadeByTheToolReachesASubscriberWithinOneSecond) 
     EXPECT_FALSE(changes.waitFor(2, std::chrono::milliseconds(500)));
 }
 
+TEST(OrreryCrossProcess, ArgumentsReachTheToolUnchanged) {
+    StoreRoot root;
+    const auto handle = root.open();
+    const std::wstring tricky = L"a \"quoted\" word\\ \\\"x\\ caf\u00e9\t";
+    ASSERT_EQ(tarn::test::runProgram(L"orrery",
+                                     {L"-n", L"test", L"set", L"k", tricky, L"--type", L"string"}),
+              0u);
+    const tarn::UniqueOrreryString value(PyxOrrery_GetString(handle.get(), L"k", L"", nullptr));
+    EXPECT_EQ(std::wstring(static_cast<const wchar_t*>(value.get())), tricky);
+}
+
 TEST(OrreryCrossProcess, ConcurrentWritersLoseNoWrite) {
     StoreRoot root;
     const auto handle = root.open();

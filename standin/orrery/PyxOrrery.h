@@ -33,9 +33,14 @@ enum PyxOrreryError : int {
     PYX_ORRERY_E_IO = 9,                // the store file could not be read or written
     PYX_ORRERY_E_NOT_FOUND = 10,        // no value under the key
     PYX_ORRERY_E_STORE_RESET = 11,      // the store file was damaged, moved aside, and reset
-    PYX_ORRERY_E_LOCK_TIMEOUT = 12,     // another process held the store too long
+    PYX_ORRERY_E_LOCK_TIMEOUT = 12,     // another process held the store too long (reserved)
     PYX_ORRERY_E_OUT_OF_RANGE = 13,     // array index or number out of range
     PYX_ORRERY_E_NOT_INITIALIZED = 14,  // the library could not be initialised
+};
+
+// Flags of PyxOrrery_OpenHandleEx.
+enum PyxOrreryOpenFlags : int {
+    PYX_ORRERY_OPEN_READ_ONLY = 0x1,  // writes through the handle fail with PYX_ORRERY_E_READ_ONLY
 };
 
 // Constraint bits of a key.
@@ -50,10 +55,13 @@ typedef void(WINAPI* PyxOrreryCallback)(const wchar_t* key, const void* reserved
 
 // Handles. The store of a namespace lives in <root>\<namespace>.json; the root is the
 // environment variable TARN_ORRERY_ROOT, else the registry string "DataPath" under
-// HKLM\SOFTWARE\Tarn\PYX\Orrery, else %ProgramData%\Tarn\Orrery.
+// HKLM\SOFTWARE\Tarn\PYX\Orrery, else %ProgramData%\Tarn\Orrery. All users share a
+// namespace's store (the SID is accepted and not used). A damaged store file is moved aside:
+// the handle is then valid and `err` is PYX_ORRERY_E_STORE_RESET.
 PYX_ORRERY_API PyxOrreryHandle WINAPI PyxOrrery_OpenHandle(const wchar_t* namespaceName,
                                                            const wchar_t* userSid,
                                                            const wchar_t* clientName, int* err);
+// `reserved` must be 0; `flags` is a combination of PyxOrreryOpenFlags. Null on failure.
 PYX_ORRERY_API PyxOrreryHandle WINAPI PyxOrrery_OpenHandleEx(const wchar_t* namespaceName,
                                                              const wchar_t* userSid,
                                                              const wchar_t* clientName,
@@ -90,14 +98,12 @@ PYX_ORRERY_API PyxOrreryObject WINAPI PyxOrrery_GetObject(PyxOrreryHandle handle
                                                           const wchar_t* key, int* err);
 PYX_ORRERY_API PyxOrreryObject WINAPI PyxOrrery_ObjectGetObject(PyxOrreryObject object,
                                                                 const wchar_t* key, int* err);
-PYX_ORRERY_API wchar_t* WINAPI PyxOrrery_ObjectGetString(PyxOrreryObject object,
-                                                         const wchar_t* key,
+PYX_ORRERY_API wchar_t* WINAPI PyxOrrery_ObjectGetString(PyxOrreryObject object, const wchar_t* key,
                                                          const wchar_t* defaultValue, int* err);
 PYX_ORRERY_API int WINAPI PyxOrrery_ObjectGetBool(PyxOrreryObject object, const wchar_t* key,
                                                   int defaultValue, int* err);
-PYX_ORRERY_API int64_t WINAPI PyxOrrery_ObjectGetInt64(PyxOrreryObject object,
-                                                       const wchar_t* key, int64_t defaultValue,
-                                                       int* err);
+PYX_ORRERY_API int64_t WINAPI PyxOrrery_ObjectGetInt64(PyxOrreryObject object, const wchar_t* key,
+                                                       int64_t defaultValue, int* err);
 PYX_ORRERY_API int WINAPI PyxOrrery_ObjectIsArray(PyxOrreryObject object);
 PYX_ORRERY_API int WINAPI PyxOrrery_ArrayGetSize(PyxOrreryObject array);
 PYX_ORRERY_API PyxOrreryObject WINAPI PyxOrrery_ArrayGetItem(PyxOrreryObject array, int index,
@@ -115,8 +121,8 @@ PYX_ORRERY_API int WINAPI PyxOrrery_Subscribe(PyxOrreryHandle handle, const wcha
                                               PyxOrreryCallback callback, void* context);
 
 // Constraint bits of a key (those of the nearest constrained key at or above it).
-PYX_ORRERY_API uint32_t WINAPI PyxOrrery_GetConstraints(PyxOrreryHandle handle,
-                                                        const wchar_t* key, int* err);
+PYX_ORRERY_API uint32_t WINAPI PyxOrrery_GetConstraints(PyxOrreryHandle handle, const wchar_t* key,
+                                                        int* err);
 
 // Management side (tools): constraints, and the whole document as JSON.
 PYX_ORRERY_API int WINAPI PyxOrrery_SetConstraints(PyxOrreryHandle handle, const wchar_t* key,

@@ -229,7 +229,7 @@ BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead,
     ssize_t done = 0;
     if (overlapped != nullptr) {
         const off_t offset = static_cast<off_t>(
-            (static_cast<uint64_t>(overlapped->u.s.OffsetHigh) << 32) | overlapped->u.s.Offset);
+            (static_cast<uint64_t>(overlapped->OffsetHigh) << 32) | overlapped->Offset);
         done = pread(object->fd(), buffer, bytesToRead, offset);
     } else {
         done = read(object->fd(), buffer, bytesToRead);
@@ -265,8 +265,8 @@ BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWri
         ssize_t done = 0;
         if (overlapped != nullptr) {
             const auto offset = static_cast<off_t>(
-                ((static_cast<uint64_t>(overlapped->u.s.OffsetHigh) << 32) |
-                 overlapped->u.s.Offset) + total);
+                ((static_cast<uint64_t>(overlapped->OffsetHigh) << 32) |
+                 overlapped->Offset) + total);
             done = pwrite(object->fd(), bytes + total, bytesToWrite - total, offset);
         } else {
             done = write(object->fd(), bytes + total, bytesToWrite - total);
@@ -359,8 +359,8 @@ BOOL changeLock(HANDLE file, short type, bool wait, DWORD bytesLow, DWORD bytesH
     struct flock lock {};
     lock.l_type = type;
     lock.l_whence = SEEK_SET;
-    lock.l_start = static_cast<off_t>((static_cast<uint64_t>(overlapped->u.s.OffsetHigh) << 32) |
-                                      overlapped->u.s.Offset);
+    lock.l_start = static_cast<off_t>((static_cast<uint64_t>(overlapped->OffsetHigh) << 32) |
+                                      overlapped->Offset);
     const uint64_t length = (static_cast<uint64_t>(bytesHigh) << 32) | bytesLow;
     // A range reaching past the host's largest offset means "to the end", which POSIX spells 0.
     lock.l_len = length >= static_cast<uint64_t>(INT64_MAX) - static_cast<uint64_t>(lock.l_start)

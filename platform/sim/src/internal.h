@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "sim/machine.h"
 #include "sim/win/base.h"
@@ -18,6 +19,9 @@ std::string toUtf8(std::wstring_view text);
 // Decodes UTF-8. Strict: nullopt when the text is not valid UTF-8; else every invalid byte
 // becomes U+FFFD.
 std::optional<std::wstring> fromUtf8(std::string_view text, bool strict = false);
+
+// The simulated environment as "name=value" strings, for a started process.
+std::vector<std::string> environmentForChild();
 
 // A kernel object behind a HANDLE. Waitable objects override the two wait hooks.
 class KernelObject {

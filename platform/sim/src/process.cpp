@@ -167,11 +167,20 @@ struct Environment {
         if (auto it = overlay.find(key(name)); it != overlay.end()) {
             return it->second;  // nullopt: deleted
         }
-        const char* value = std::getenv(sim::detail::toUtf8(name).c_str());
-        if (value == nullptr) {
-            return std::nullopt;
+        if (const char* value = std::getenv(sim::detail::toUtf8(name).c_str())) {
+            return sim::detail::fromUtf8(value).value_or(L"");
         }
-        return sim::detail::fromUtf8(value).value_or(L"");
+        // Names compare without regard to case, also those a started process inherited.
+        const std::wstring wanted = key(name);
+        for (char** entry = ::environ; *entry != nullptr; ++entry) {
+            const std::string_view text(*entry);
+            const size_t equals = text.find('=');
+            if (equals != std::string_view::npos &&
+                key(sim::detail::fromUtf8(text.substr(0, equals)).value_or(L"")) == wanted) {
+                return sim::detail::fromUtf8(text.substr(equals + 1)).value_or(L"");
+            }
+        }
+        return std::nullopt;
     }
 
     void set(std::wstring_view name, std::optional<std::wstring> value) {
@@ -290,3 +299,35 @@ HLOCAL LocalFree(HLOCAL memory) {
     std::free(memory);
     return nullptr;
 }
+
+std::vector<std::string> sim::detail::environmentForChild() {
+    // The host's variables, then the simulated machine's own and those changed through
+    // SetEnvironmentVariableW (a deleted one is left out).
+    std::map<std::string, std::string> merged;
+    for (char** entry = ::environ; *entry != nullptr; ++entry) {
+        const std::string text = *entry;
+        const size_t equals = text.find('=');
+        if (equals != std::string::npos && equals > 0) {
+            merged[text.substr(0, equals)] = text.substr(equals + 1);
+        }
+    }
+    auto& env = environment();
+    std::lock_guard lock(env.mutex);
+    for (const auto& [upper, value] : env.overlay) {
+        // The overlay keys are upper case: replace a host variable of any case.
+        for (auto it = merged.begin(); it != merged.end();) {
+            it = Environment::key(sim::detail::fromUtf8(it->first).value_or(L"")) == upper
+                     ? merged.erase(it)
+                     : std::next(it);
+        }
+        if (value) {
+            merged[sim::detail::toUtf8(upper)] = sim::detail::toUtf8(*value);
+        }
+    }
+    std::vector<std::string> out;
+    for (const auto& [name, value] : merged) {
+        out.push_back(name + "=" + value);
+    }
+    return out;
+}
+

@@ -111,7 +111,7 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int bytes, LPWS
     return static_cast<int>(decoded->size());
 }
 
-int WideCharToMultiByte(UINT codePage, DWORD /*flags*/, LPCWSTR wide, int chars, LPSTR text,
+int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int chars, LPSTR text,
                         int bytes, LPCSTR /*defaultChar*/, BOOL* usedDefaultChar) {
     SIM_API("WideCharToMultiByte");
     if (simFault_) {
@@ -124,7 +124,18 @@ int WideCharToMultiByte(UINT codePage, DWORD /*flags*/, LPCWSTR wide, int chars,
         *usedDefaultChar = FALSE;
     }
     const size_t length = chars < 0 ? std::wcslen(wide) + 1 : static_cast<size_t>(chars);
-    const std::string encoded = sim::detail::toUtf8(std::wstring_view(wide, length));
+    const std::wstring_view input(wide, length);
+    if ((flags & WC_ERR_INVALID_CHARS) != 0) {
+        // A lone surrogate (or, with 32-bit WCHAR, no code point at all) is refused, as Windows
+        // does with this flag instead of writing U+FFFD.
+        for (const wchar_t wc : input) {
+            const auto c = static_cast<uint32_t>(wc);
+            if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+                return fail(ERROR_NO_UNICODE_TRANSLATION, 0);
+            }
+        }
+    }
+    const std::string encoded = sim::detail::toUtf8(input);
     if (bytes == 0) {
         return static_cast<int>(encoded.size());
     }

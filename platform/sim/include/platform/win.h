@@ -4,6 +4,7 @@
 #include "sim/win/base.h"
 #include "sim/win/files.h"
 #include "sim/win/modules.h"
+#include "sim/win/processes.h"
 #include "sim/win/registry.h"
 #include "sim/win/security.h"
 #include "sim/win/sync.h"

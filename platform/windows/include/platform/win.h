@@ -5,6 +5,7 @@
 #include <ws2tcpip.h>
 #include <windows.h>
 #include <sddl.h>
+#include <shellapi.h>
 
 #define TARN_EXPORT __declspec(dllexport)
 #define TARN_IMPORT __declspec(dllimport)

@@ -48,16 +48,18 @@
 #define LOCKFILE_FAIL_IMMEDIATELY 0x00000001
 #define LOCKFILE_EXCLUSIVE_LOCK 0x00000002
 
+// The members of the nameless union and struct are reached directly, as with the Windows
+// headers (overlapped.Offset).
 typedef struct _OVERLAPPED {
     ULONG_PTR Internal;
     ULONG_PTR InternalHigh;
-    union {
-        struct {
+    __extension__ union {
+        __extension__ struct {
             DWORD Offset;
             DWORD OffsetHigh;
-        } s;
+        };
         PVOID Pointer;
-    } u;
+    };
     HANDLE hEvent;
 } OVERLAPPED, *LPOVERLAPPED;
 

@@ -1,0 +1,63 @@
+// A writer killed at random moments never leaves a torn document: what is on disk always
+// parses and holds a prefix of the writes made.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include <nlohmann/json.hpp>
+
+#include "platform/win.h"
+#include "tests/orrery/OrreryTestSupport.h"
+
+namespace {
+
+constexpr int kTotal = 1000;
+
+// The number of writes the document holds; fails the test unless they are a prefix.
+int checkedPrefix() {
+    int err = -1;
+    const tarn::UniqueOrreryHandle handle(
+        PyxOrrery_OpenHandle(L"crash", L"S-1-5-18", L"check", &err));
+    EXPECT_TRUE(handle);
+    EXPECT_EQ(err, PYX_ORRERY_OK) << "the document did not parse";
+    const tarn::UniqueOrreryString text(PyxOrrery_ExportUtf8(handle.get(), &err));
+    const auto document = nlohmann::json::parse(static_cast<const char*>(text.get()));
+    const auto& seq = document.contains("seq") ? document["seq"] : nlohmann::json::object();
+    int index = 0;
+    for (const auto& [key, value] : seq.items()) {
+        char expected[16];
+        std::snprintf(expected, sizeof expected, "n%04d", index);
+        EXPECT_EQ(key, expected);
+        EXPECT_EQ(value, index);
+        ++index;
+    }
+    return index;
+}
+
+TEST(OrreryCrash, AKilledWriterLeavesAPrefixOfItsWrites) {
+    tarn::test::StoreRoot root;
+    std::mt19937 random(std::random_device{}());
+    std::uniform_int_distribution<DWORD> pause(1, 60);
+    int done = 0;
+    int kills = 0;
+    while (done < kTotal) {
+        const auto writer =
+            tarn::test::startProgram(L"orrery_test_writer", {L"crash", L"seq", L"1000"});
+        ASSERT_TRUE(writer);
+        // Waiting on the writer, not sleeping: the wait ends early when it finished.
+        if (WaitForSingleObject(writer.get(), pause(random)) == WAIT_TIMEOUT) {
+            ASSERT_TRUE(TerminateProcess(writer.get(), 9));
+            ++kills;
+        }
+        ASSERT_EQ(WaitForSingleObject(writer.get(), 60000), WAIT_OBJECT_0);
+        const int now = checkedPrefix();
+        ASSERT_FALSE(HasFailure());
+        EXPECT_GE(now, done);
+        done = now;
+    }
+    EXPECT_EQ(done, kTotal);
+    EXPECT_GT(kills, 0);
+    RecordProperty("kills", kills);
+}
+
+}  // namespace

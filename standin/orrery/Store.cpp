@@ -5,6 +5,7 @@
 #include <map>
 
 #include "common/logging/Log.h"
+#include "common/registry/Win32Registry.h"
 #include "platform/win.h"
 #include "standin/orrery/Dispatcher.h"
 #include "standin/orrery/PyxOrrery.h"
@@ -48,6 +49,12 @@ uint64_t freshGeneration() {
 std::wstring storeFolder() {
     if (auto root = environmentValue(L"TARN_ORRERY_ROOT"); root && !root->empty()) {
         return *root;
+    }
+    std::wstring configured;
+    if (Win32Registry(HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY)
+            .readString(L"SOFTWARE\\Tarn\\PYX\\Orrery", L"DataPath", configured) &&
+        !configured.empty()) {
+        return configured;
     }
     const auto programData = environmentValue(L"ProgramData");
     return programData.value_or(L"C:\\ProgramData") + L"\\Tarn\\Orrery";

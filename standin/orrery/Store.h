@@ -70,7 +70,8 @@ private:
     int m_watchers = 0;
 };
 
-// The folder that holds the stores (TARN_ORRERY_ROOT, else %ProgramData%\Tarn\Orrery).
+// The folder that holds the stores: TARN_ORRERY_ROOT, else the registry's "DataPath", else
+// %ProgramData%\Tarn\Orrery.
 std::wstring storeFolder();
 // Whether a namespace name can name a file: not empty, no path or reserved characters.
 bool isValidNamespace(const wchar_t* name);

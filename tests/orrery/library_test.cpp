@@ -6,6 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "common/registry/Win32Registry.h"
 #include "platform/win.h"
 #include "tests/orrery/OrreryTestSupport.h"
 
@@ -345,6 +346,27 @@ TEST(OrreryCallbacks, AHandleMayBeClosedFromItsOwnCallback) {
     ASSERT_EQ(PyxOrrery_SetBool(writer.get(), L"c.two", 1), PYX_ORRERY_OK);
     EXPECT_FALSE(context.seen.waitFor(2, std::chrono::milliseconds(300)));
     EXPECT_EQ(PyxOrrery_GetBool(context.handle, L"c.one", 0, nullptr), 0);  // closed
+}
+
+}  // namespace
+
+namespace {
+
+TEST(OrreryLibrary, StoreFolderComesFromTheRegistryWithoutTheEnvironmentVariable) {
+    const tarn::test::TempDir folder;
+    const tarn::Win32Registry registry(HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY);
+    const std::wstring key = L"SOFTWARE\\Tarn\\PYX\\Orrery";
+    ASSERT_TRUE(registry.createKey(key));
+    ASSERT_TRUE(registry.writeString(key, L"DataPath", folder.path()));
+    SetEnvironmentVariableW(L"TARN_ORRERY_ROOT", nullptr);
+
+    int err = -1;
+    const UniqueOrreryHandle handle(
+        PyxOrrery_OpenHandle(L"registry-root", L"S-1-5-18", L"test", &err));
+    ASSERT_TRUE(handle);
+    EXPECT_EQ(PyxOrrery_SetBool(handle.get(), L"a.b", 1), PYX_ORRERY_OK);
+    EXPECT_TRUE(tarn::test::fileExists(folder.file(L"registry-root.json")));
+    registry.deleteValue(key, L"DataPath");
 }
 
 }  // namespace

@@ -116,7 +116,8 @@ void reset() {
 }
 
 std::string root() {
-    static const std::string value = [] {
+    // Never destroyed: objects closed by static destructors still need it.
+    static const std::string* value = new std::string([] {
         if (const char* env = std::getenv("TARN_SIM_ROOT"); env != nullptr && *env != '\0') {
             return std::string(env);
         }
@@ -124,8 +125,8 @@ std::string root() {
             return std::string(run) + "/tarn-sim";
         }
         return "/tmp/tarn-sim-" + std::to_string(getuid());
-    }();
-    return value;
+    }());
+    return *value;
 }
 
 std::string hostPath(std::wstring_view windowsPath) {

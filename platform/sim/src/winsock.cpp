@@ -3,10 +3,12 @@
 #include <array>
 #include <cstring>
 #include <cwctype>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <optional>
 #include <set>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <variant>
@@ -343,18 +345,47 @@ std::unique_ptr<AddrInfoNode> makeNode(const Address& address) {
     return node;
 }
 
+// The machine's hosts file, as Windows reads it before asking DNS: "address name [alias...]"
+// per line, '#' starts a comment. Lets a whole simulated machine (the demo) know names.
+std::vector<Address> hostsFileAnswer(std::wstring_view name) {
+    std::ifstream file(sim::hostPath(L"C:\\Windows\\System32\\drivers\\etc\\hosts"));
+    std::vector<Address> found;
+    std::string line;
+    while (std::getline(file, line)) {
+        line = line.substr(0, line.find('#'));
+        std::istringstream words(line);
+        std::string address;
+        std::string host;
+        if (!(words >> address)) {
+            continue;
+        }
+        const auto parsed = parseAddress(sim::detail::fromUtf8(address).value_or(L""));
+        while (parsed && words >> host) {
+            if (lowerCase(sim::detail::fromUtf8(host).value_or(L"")) == lowerCase(name)) {
+                found.push_back(*parsed);
+                break;
+            }
+        }
+    }
+    return found;
+}
+
 // The table's answer for a name: addresses or an error code.
 std::variant<std::vector<Address>, int32_t> resolve(std::wstring_view name) {
     if (auto numeric = parseAddress(name)) {
         return std::vector<Address>{*numeric};
     }
-    auto& state = winsockState();
-    std::lock_guard lock(state.mutex);
-    const auto it = state.dns.find(lowerCase(name));
-    if (it == state.dns.end()) {
-        return static_cast<int32_t>(WSAHOST_NOT_FOUND);
+    {
+        auto& state = winsockState();
+        std::lock_guard lock(state.mutex);
+        if (const auto it = state.dns.find(lowerCase(name)); it != state.dns.end()) {
+            return it->second.answer;
+        }
     }
-    return it->second.answer;
+    if (auto fromFile = hostsFileAnswer(name); !fromFile.empty()) {
+        return fromFile;
+    }
+    return static_cast<int32_t>(WSAHOST_NOT_FOUND);
 }
 
 // Winsock's last error is the thread's last error, as on Windows.

@@ -9,6 +9,9 @@
 
 namespace sim::winsock {
 
+// Names that the table does not hold are looked up in the machine's hosts file,
+// C:\Windows\System32\drivers\etc\hosts, as on Windows.
+//
 // The answer of GetAddrInfoW for `host` (compared without regard to case): the addresses in
 // this order, each an IPv4 or IPv6 text, IPv6 optionally with a decimal "%scope".
 // Throws std::invalid_argument for a text that is no address.

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <future>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -23,6 +24,14 @@ public:
     void advance(std::chrono::milliseconds delta) {
         m_now += delta.count() * 10000;
         wake();
+    }
+    // Returns once the running loop executed every task due now: a task due now runs after
+    // them.
+    void settle() {
+        std::promise<void> ran;
+        schedule(std::make_unique<Tarn::UniqueFuncTask>("settle", [&ran] { ran.set_value(); }),
+                 std::chrono::milliseconds(0));
+        ran.get_future().wait();
     }
 
 protected:

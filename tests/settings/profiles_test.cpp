@@ -1,5 +1,6 @@
 // Profiles on a real store: which profile is current, the current settings and rules, and the
 // status written back.
+#include "settings/HostExecutable.h"
 #include "tests/settings/ProviderTestSupport.h"
 #include "tests/support/LogCapture.h"
 
@@ -134,6 +135,29 @@ TEST_F(ProfilesTest, CurrentRulesWithIsolationAndLanshare) {
                   L"isolation rule", L"extra rule", L"Tarn Lanshare (TCP 8080:in)",
                   L"Tarn Lanshare (UDP 8080:in)", L"Tarn Lanshare (UDP 8080:out)"}));
     EXPECT_EQ(reports.size(), 1u);  // the second isolation rule of one name
+
+    const auto rules = settings->getCurrentRules(resolved, reporter());
+    ASSERT_EQ(rules.size(), 5u);
+    struct Expected {
+        int32_t protocol;
+        FWRule::Direction direction;
+        const wchar_t* localPorts;
+        const wchar_t* remotePorts;
+    };
+    const Expected expected[] = {{6, FWRule::Direction::In, L"8080", L"1024-65535"},
+                                 {17, FWRule::Direction::In, L"8080", L"1024-65535"},
+                                 {17, FWRule::Direction::Out, L"1024-65535", L"8080"}};
+    for (size_t i = 0; i < 3; ++i) {
+        const FWRule& rule = rules[2 + i];
+        EXPECT_EQ(rule.protocol, expected[i].protocol);
+        EXPECT_EQ(rule.direction, expected[i].direction);
+        EXPECT_EQ(rule.localPorts, expected[i].localPorts);
+        EXPECT_EQ(rule.remotePorts, expected[i].remotePorts);
+        EXPECT_EQ(rule.remoteAddresses, L"10.0.0.5");
+        EXPECT_EQ(rule.action, FWRule::Action::Allow);
+        EXPECT_EQ(rule.applicationPath, tarn::hostExecutablePath());
+        EXPECT_EQ(rule.description, rule.name);
+    }
 
     set(keys::kNetworkIsolation, "[]");  // no profile at all: only Lanshare's rules
     set(keys::kProfiles, "[]");

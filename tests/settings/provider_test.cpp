@@ -50,10 +50,12 @@ TEST_F(ProviderTest, TriggersCoalesceUntilTheyAreDue) {
     settings->triggerReapplyAllSettings();  // keeps the first due time
     settings->triggerReapplyFilters();
     scheduler.advance(499ms);
+    scheduler.settle();
     EXPECT_EQ(delegate->countOf(keys::kTriggerSettingsReapply), 0u);
     scheduler.advance(1ms);
     ASSERT_TRUE(delegate->waitFor(keys::kTriggerSettingsReapply));
     scheduler.advance(4499ms);  // the filters trigger is due 5000 ms after its request
+    scheduler.settle();
     EXPECT_EQ(delegate->countOf(keys::kTriggerFiltersReapply), 0u);
     scheduler.advance(1ms);
     ASSERT_TRUE(delegate->waitFor(keys::kTriggerFiltersReapply));

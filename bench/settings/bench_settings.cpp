@@ -76,8 +76,8 @@ public:
     BenchRoot() {
         wchar_t temp[MAX_PATH + 1] = {};
         GetTempPathW(MAX_PATH + 1, temp);
-        m_path = std::wstring(temp) + L"tarn-bench-settings-" +
-                 std::to_wstring(GetCurrentProcessId());
+        m_path =
+            std::wstring(temp) + L"tarn-bench-settings-" + std::to_wstring(GetCurrentProcessId());
         CreateDirectoryW(m_path.c_str(), nullptr);
         SetEnvironmentVariableW(L"TARN_ORRERY_ROOT", m_path.c_str());
     }
@@ -109,8 +109,8 @@ nlohmann::json rule(int i, int hostNames) {
             {"local_ports", std::to_string(1024 + i % 30000)},
             {"remote_ports", i % 3 == 0 ? "443,8443" : ""},
             {"remote_addresses", i < hostNames ? hostName(i)
-                                                : "10." + std::to_string(i % 256) + "." +
-                                                      std::to_string(i / 256) + ".0/24"},
+                                               : "10." + std::to_string(i % 256) + "." +
+                                                     std::to_string(i / 256) + ".0/24"},
             {"application_path", "C:\\Program Files\\App" + n + "\\app.exe"},
             {"send_alerts", i % 10 == 0}};
 }

@@ -11,6 +11,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "bench/support/BenchRoot.h"
 #include "platform/win.h"
 #include "settings/FWSettings.h"
 #include "settings_store/OrreryKeys.h"
@@ -70,28 +71,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// A private store folder for the run.
-class BenchRoot {
-public:
-    BenchRoot() {
-        wchar_t temp[MAX_PATH + 1] = {};
-        GetTempPathW(MAX_PATH + 1, temp);
-        m_path =
-            std::wstring(temp) + L"tarn-bench-settings-" + std::to_wstring(GetCurrentProcessId());
-        CreateDirectoryW(m_path.c_str(), nullptr);
-        SetEnvironmentVariableW(L"TARN_ORRERY_ROOT", m_path.c_str());
-    }
-    ~BenchRoot() {
-        for (const wchar_t* name : {L"\\bench.json", L"\\bench.lock"}) {
-            DeleteFileW((m_path + name).c_str());
-        }
-        RemoveDirectoryW(m_path.c_str());
-    }
-
-private:
-    std::wstring m_path;
-};
-
 std::string hostName(int i) {
     return "host" + std::to_string(i) + ".bench.example";
 }
@@ -117,7 +96,7 @@ nlohmann::json rule(int i, int hostNames) {
 
 void BM_GetCurrentRules(benchmark::State& state) {
     const int hostNames = static_cast<int>(state.range(0));
-    BenchRoot root;
+    tarn::bench::BenchRoot root(L"settings");
     nlohmann::json rules = nlohmann::json::array();
     for (int i = 0; i < 10000; ++i) {
         rules.push_back(rule(i, hostNames));
@@ -131,11 +110,7 @@ void BM_GetCurrentRules(benchmark::State& state) {
          {{"firewall",
            {{"current_profile_name", "office"},
             {"profiles", {{{"profile_name", "office"}, {"rules", rules}}}}}}}}};
-    {
-        const tarn::UniqueOrreryHandle handle(
-            PyxOrrery_OpenHandle(L"bench", L"S-1-5-18", L"bench", nullptr));
-        PyxOrrery_ImportUtf8(handle.get(), policy.dump().c_str());
-    }
+    PyxOrrery_ImportUtf8(root.open().get(), policy.dump().c_str());
     Tarn::TaskScheduler scheduler;
     FWSettings settings(L"bench", scheduler, tarn::makeSharedEvent());
     if (!settings.start({})) {

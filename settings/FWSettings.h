@@ -121,10 +121,6 @@ private:
     void scheduleTrigger(const char* taskName, std::chrono::milliseconds delay, const char* logTag,
                          const char* logLine, const wchar_t* key);
     std::shared_ptr<tarn::RuleHostAddressNormalizer> addrNormalizer();
-    // Normalises one address text of a rule; false when every address was invalid.
-    bool normalizeAddresses(const tarn::RuleHostAddressNormalizer* normalizer,
-                            const std::wstring& ruleName, const char* side, std::wstring& addresses,
-                            std::vector<std::wstring>& hostNames, std::wstring& invalid);
 
     const std::wstring m_namespaceName;
     Tarn::TaskScheduler& m_scheduler;

@@ -17,30 +17,10 @@ std::wstring addressText(PyxOrreryObject object, const wchar_t* member) {
     return text == L"::/0" ? std::wstring() : text;
 }
 
-}  // namespace
-
-std::shared_ptr<tarn::RuleHostAddressNormalizer> FWSettings::createAddrNormalizer() {
-    // The normaliser may outlive the cache: it then finds no addresses.
-    std::weak_ptr<tarn::FwDnsCache> cache;
-    {
-        std::lock_guard lock(m_lock);
-        cache = m_dnsCache;
-    }
-    return std::make_shared<tarn::RuleHostAddressNormalizer>([cache](const std::wstring& host) {
-        const auto dnsCache = cache.lock();
-        return dnsCache ? dnsCache->getAddresses(host) : std::vector<std::wstring>();
-    });
-}
-
-std::shared_ptr<tarn::RuleHostAddressNormalizer> FWSettings::addrNormalizer() {
-    std::lock_guard lock(m_lock);
-    return m_addrNormalizer;
-}
-
-bool FWSettings::normalizeAddresses(const tarn::RuleHostAddressNormalizer* normalizer,
-                                    const std::wstring& ruleName, const char* side,
-                                    std::wstring& addresses, std::vector<std::wstring>& hostNames,
-                                    std::wstring& invalid) {
+// Normalises one address text of a rule in place; false when every address was invalid.
+bool normalizeAddresses(const tarn::RuleHostAddressNormalizer* normalizer,
+                        const std::wstring& ruleName, const char* side, std::wstring& addresses,
+                        std::vector<std::wstring>& hostNames, std::wstring& invalid) {
     // Without a normaliser (before start, after stop) no address can be checked.
     const std::wstring result =
         normalizer != nullptr ? normalizer->normalizeHostAddresses(addresses, hostNames, invalid)
@@ -61,6 +41,26 @@ bool FWSettings::normalizeAddresses(const tarn::RuleHostAddressNormalizer* norma
     }
     addresses = result;
     return true;
+}
+
+}  // namespace
+
+std::shared_ptr<tarn::RuleHostAddressNormalizer> FWSettings::createAddrNormalizer() {
+    // The normaliser may outlive the cache: it then finds no addresses.
+    std::weak_ptr<tarn::FwDnsCache> cache;
+    {
+        std::lock_guard lock(m_lock);
+        cache = m_dnsCache;
+    }
+    return std::make_shared<tarn::RuleHostAddressNormalizer>([cache](const std::wstring& host) {
+        const auto dnsCache = cache.lock();
+        return dnsCache ? dnsCache->getAddresses(host) : std::vector<std::wstring>();
+    });
+}
+
+std::shared_ptr<tarn::RuleHostAddressNormalizer> FWSettings::addrNormalizer() {
+    std::lock_guard lock(m_lock);
+    return m_addrNormalizer;
 }
 
 bool FWSettings::readFWRule(PyxOrreryObject ruleObject, FWRule& rule,

@@ -119,13 +119,6 @@ TEST_F(ProviderTest, SingleValuesAndTheirDefaults) {
     set(keys::kStatusAdditionalWhitelistedProcesses, R"(["b.exe"])");
     EXPECT_EQ(settings->getWhitelistedProcesses(), (Names{L"a.exe", L"b.exe", L"b.exe"}));
 
-    EXPECT_TRUE(settings->shouldDeleteOldInboundRules());
-    settings->setOldInboundRulesDeleted();
-    EXPECT_FALSE(settings->shouldDeleteOldInboundRules());
-
-    settings->setAllowedDnsFromRules({L"wiki.example"});
-    EXPECT_EQ(stored(keys::kStatusAllowedDnsFromRules), R"(["wiki.example"])");
-
     EXPECT_EQ(settings->getOldNetworkSettings(), FWNetworkDefaultsSettings{});
     FWNetworkDefaultsSettings saved;
     saved.domain_network.block_all_inbound = true;
@@ -137,8 +130,6 @@ TEST_F(ProviderTest, SingleValuesAndTheirDefaults) {
     EXPECT_EQ(stored(L"local.windows.ferry2.lanshare.allow_rules"),
               R"({"client_enabled":false,"port":7771,"server_enabled":true,)"
               R"("subnet":"10.0.0.1 10.0.0.254"})");
-    settings->setAutoselectedProfileName(L"office");
-    EXPECT_EQ(settings->getAutoselectedProfileName(), L"office");
 }
 
 TEST_F(ProviderTest, LanshareSettingsFallBackToTheirDefaults) {

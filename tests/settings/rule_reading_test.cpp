@@ -99,11 +99,24 @@ TEST_F(RuleReadingTest, RefusalsAndPartialRules) {
          false,
          {{L"blocks the web", L"This rule blocks Tarn services", L"80"}}},
     };
+    tarn::test::LogCapture log;
     for (const Case& c : cases) {
         reports.clear();
         EXPECT_EQ(readOne(c.rule).has_value(), c.used) << c.rule;
         EXPECT_EQ(reports, c.reports) << c.rule;
     }
+    // Partly invalid addresses are logged with what was read, what failed and what is left.
+    const std::vector<std::pair<int32_t, std::string>> expected = {
+        {4, "(some local) Original local address: 10.0.0.1,nowhere.example"},
+        {3, "(some local) Invalid local address: nowhere.example"},
+        {4, "(some local) Resolved local address: 10.0.0.1"}};
+    std::vector<std::pair<int32_t, std::string>> lines;
+    for (const auto& line : log.lines()) {
+        if (line.tag == "FWSettings::readFWRule" && line.message.starts_with("(some local)")) {
+            lines.emplace_back(line.level, line.message);
+        }
+    }
+    EXPECT_EQ(lines, expected) << log.dump();
 }
 
 TEST_F(RuleReadingTest, OnlyAllowRulesPublishTheirHostNames) {

@@ -19,7 +19,9 @@ std::wstring joinPath(const std::wstring& folder, const std::wstring& name) {
     if (folder.empty() || folder.back() == L'\\' || folder.back() == L'/') {
         return folder + name;
     }
-    return folder + L"\\" + name;
+    // A host path of the simulated machine keeps its slashes.
+    const bool slashes = folder.find(L'\\') == std::wstring::npos && folder.front() == L'/';
+    return folder + (slashes ? L"/" : L"\\") + name;
 }
 
 }  // namespace tarn

@@ -12,7 +12,7 @@ std::wstring hostExecutablePath();
 // `path` without its last component (the text before the last '\' or '/'); empty without one.
 std::wstring parentFolder(const std::wstring& path);
 
-// Joins a folder and a name with one backslash.
+// Joins a folder and a name with one backslash (a slash for a host path beginning with '/').
 std::wstring joinPath(const std::wstring& folder, const std::wstring& name);
 
 }  // namespace tarn

@@ -40,8 +40,21 @@ std::wstring Orrery::getString(PyxOrreryHandle handle, const std::wstring& key) 
     return takeWide(PyxOrrery_GetString(handle, key.c_str(), L"", nullptr));
 }
 
-std::wstring Orrery::getObjectString(PyxOrreryObject object, const std::wstring& key) {
-    return takeWide(PyxOrrery_ObjectGetString(object, key.c_str(), L"", nullptr));
+std::wstring Orrery::getObjectString(PyxOrreryObject object, const std::wstring& key, int* err) {
+    setError(err, 1);
+    return takeWide(PyxOrrery_ObjectGetString(object, key.c_str(), L"", err));
+}
+
+bool Orrery::getObjectBool(PyxOrreryObject object, const std::wstring& key, bool defaultValue,
+                           int* err) {
+    setError(err, 1);
+    return PyxOrrery_ObjectGetBool(object, key.c_str(), defaultValue ? 1 : 0, err) == 1;
+}
+
+int64_t Orrery::getObjectInt64(PyxOrreryObject object, const std::wstring& key,
+                               int64_t defaultValue, int* err) {
+    setError(err, 1);
+    return PyxOrrery_ObjectGetInt64(object, key.c_str(), defaultValue, err);
 }
 
 bool Orrery::isKeyConstrained(PyxOrreryHandle handle, const std::wstring& key) {

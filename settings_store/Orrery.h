@@ -24,7 +24,13 @@ public:
     static int64_t getInt64(PyxOrreryHandle handle, const std::wstring& key, int64_t defaultValue,
                             int* err = nullptr);
     static std::wstring getString(PyxOrreryHandle handle, const std::wstring& key);
-    static std::wstring getObjectString(PyxOrreryObject object, const std::wstring& key);
+    // Members of a store object; `err` as above (10 when the member is absent).
+    static std::wstring getObjectString(PyxOrreryObject object, const std::wstring& key,
+                                        int* err = nullptr);
+    static bool getObjectBool(PyxOrreryObject object, const std::wstring& key, bool defaultValue,
+                              int* err = nullptr);
+    static int64_t getObjectInt64(PyxOrreryObject object, const std::wstring& key,
+                                  int64_t defaultValue, int* err = nullptr);
     static bool isKeyConstrained(PyxOrreryHandle handle, const std::wstring& key);
 
     // The whole object or array under a key, converted to T.

@@ -13,6 +13,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "bench/support/BenchRoot.h"
 #include "platform/win.h"
 #include "settings_store/Orrery.h"
 #include "settings_store/OrreryKeys.h"
@@ -28,31 +29,7 @@ int64_t nowNanoseconds() {
                                 static_cast<double>(frequency.QuadPart));
 }
 
-// A private store folder for the run.
-class BenchRoot {
-public:
-    BenchRoot() {
-        wchar_t temp[MAX_PATH + 1] = {};
-        GetTempPathW(MAX_PATH + 1, temp);
-        m_path =
-            std::wstring(temp) + L"tarn-bench-orrery-" + std::to_wstring(GetCurrentProcessId());
-        CreateDirectoryW(m_path.c_str(), nullptr);
-        SetEnvironmentVariableW(L"TARN_ORRERY_ROOT", m_path.c_str());
-    }
-    ~BenchRoot() {
-        for (const wchar_t* name : {L"\\bench.json", L"\\bench.lock"}) {
-            DeleteFileW((m_path + name).c_str());
-        }
-        RemoveDirectoryW(m_path.c_str());
-    }
-    tarn::UniqueOrreryHandle open() const {
-        return tarn::UniqueOrreryHandle(
-            PyxOrrery_OpenHandle(L"bench", L"S-1-5-18", L"bench", nullptr));
-    }
-
-private:
-    std::wstring m_path;
-};
+using tarn::bench::BenchRoot;
 
 void reportPercentiles(benchmark::State& state, std::vector<double> micros) {
     if (micros.empty()) {
@@ -88,7 +65,7 @@ void fillSettings(PyxOrreryHandle handle) {
 }
 
 void BM_GetBool(benchmark::State& state) {
-    BenchRoot root;
+    BenchRoot root(L"orrery");
     const auto handle = root.open();
     fillSettings(handle.get());
     timeEach(state, [&] {
@@ -99,7 +76,7 @@ void BM_GetBool(benchmark::State& state) {
 BENCHMARK(BM_GetBool);
 
 void BM_SetBool(benchmark::State& state) {
-    BenchRoot root;
+    BenchRoot root(L"orrery");
     const auto handle = root.open();
     fillSettings(handle.get());
     bool value = false;
@@ -126,7 +103,7 @@ nlohmann::json rule(int i) {
 }
 
 void BM_ReadProfiles10000RulesAsJson(benchmark::State& state) {
-    BenchRoot root;
+    BenchRoot root(L"orrery");
     const auto handle = root.open();
     nlohmann::json rules = nlohmann::json::array();
     for (int i = 0; i < 10000; ++i) {
@@ -163,7 +140,7 @@ void WINAPI onStamp(const wchar_t* key, const void*, const void*, void* context)
 
 void BM_ChangeToCallbackAcrossProcesses(benchmark::State& state) {
     constexpr int kChanges = 40;
-    BenchRoot root;
+    BenchRoot root(L"orrery");
     const auto handle = root.open();
     Latencies latencies;
     latencies.handle = handle.get();

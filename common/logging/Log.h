@@ -22,7 +22,7 @@ struct FunctionTag {
 
 // Class and function name out of __PRETTY_FUNCTION__: no return type, parameters, template
 // arguments list ("[with ...]") or leading anonymous namespace.
-consteval FunctionTag functionTagOf(std::string_view pretty) {
+constexpr FunctionTag functionTagOf(std::string_view pretty) {
     constexpr auto npos = std::string_view::npos;
     if (const size_t with = pretty.find(" [with "); with != npos) {
         pretty = pretty.substr(0, with);
@@ -124,11 +124,14 @@ private:
 
 }  // namespace tarn::logging
 
-#define TARN_LOG_TO(log, level)                 \
-    if (!(log).isEnabled(level)) {              \
-    } else                                      \
-        ::tarn::logging::LogStringStream(level, \
-                                         ::tarn::logging::functionTagOf(__PRETTY_FUNCTION__), log)
+// The tag is a constexpr variable, computed at compile time: clang 14 refuses to call a
+// consteval function by its qualified name inside function templates.
+#define TARN_LOG_TO(log, level)                                  \
+    if (constexpr ::tarn::logging::FunctionTag tarnLogTag_ =     \
+            ::tarn::logging::functionTagOf(__PRETTY_FUNCTION__); \
+        !(log).isEnabled(level)) {                               \
+    } else                                                       \
+        ::tarn::logging::LogStringStream(level, tarnLogTag_, log)
 
 // A statement of the main log; the tag is taken from the enclosing function.
 #define TARN_LOG(level) TARN_LOG_TO(::TarnPyxLogging::logger(), level)

@@ -137,7 +137,8 @@ int run(const std::vector<std::wstring>& args, std::ostream& out, std::ostream& 
         });
     printRules(out, "Current rules", rules);
     printRejected(out, rejected);
-    out << "\nHost names of allow rules: " << utf8(str::join(hostNames, L", ")) << "\n";
+    out << "\nHost names looked up for allow rules (published as allowed DNS names): "
+        << utf8(str::join(hostNames, L", ")) << "\n";
     std::vector<FWRule> defaults;
     settings.getTarnDefaultRules(defaults);
     printRules(out, "Default rules", defaults);

@@ -1,5 +1,6 @@
 #include "standin/orrery/Text.h"
 
+#include <cstdint>
 #include <cwchar>
 #include <limits>
 
@@ -8,9 +9,28 @@
 
 namespace tarn::orrery {
 
+namespace {
+
+// Keys and most values are ASCII: they convert unit by unit, without the two API passes.
+template <typename To, typename From>
+std::optional<To> asciiCopy(From text) {
+    for (const auto c : text) {
+        if (static_cast<uint32_t>(c) >= 0x80) {
+            return std::nullopt;
+        }
+    }
+    To out(text.size(), typename To::value_type());
+    for (size_t i = 0; i < text.size(); ++i) {
+        out[i] = static_cast<typename To::value_type>(text[i]);
+    }
+    return out;
+}
+
+}  // namespace
+
 std::optional<std::string> toUtf8Strict(std::wstring_view text) {
-    if (text.empty()) {
-        return std::string();
+    if (auto ascii = asciiCopy<std::string>(text)) {
+        return ascii;
     }
     if (text.size() > static_cast<size_t>(std::numeric_limits<int>::max())) {
         return std::nullopt;
@@ -30,8 +50,8 @@ std::optional<std::string> toUtf8Strict(std::wstring_view text) {
 }
 
 std::optional<std::wstring> fromUtf8Strict(std::string_view text) {
-    if (text.empty()) {
-        return std::wstring();
+    if (auto ascii = asciiCopy<std::wstring>(text)) {
+        return ascii;
     }
     if (text.size() > static_cast<size_t>(std::numeric_limits<int>::max())) {
         return std::nullopt;

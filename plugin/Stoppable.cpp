@@ -24,7 +24,8 @@ Stoppable::Stoppable(SharedEvent sharedStopEvent)
         TARN_LOG(TarnPyxLogging::LevelError) << "CreateEventW failed: " << GetLastError();
     }
     if (m_sharedStopEvent && m_sharedStopEvent->valid() &&
-        std::find(m_handles.begin(), m_handles.end(), m_sharedStopEvent->get()) == m_handles.end()) {
+        std::find(m_handles.begin(), m_handles.end(), m_sharedStopEvent->get()) ==
+            m_handles.end()) {
         m_handles.push_back(m_sharedStopEvent->get());
     }
 }
@@ -35,7 +36,9 @@ void Stoppable::requestStop() {
     }
 }
 
-void Stoppable::stop() { requestStop(); }
+void Stoppable::stop() {
+    requestStop();
+}
 
 bool Stoppable::waitFor(std::chrono::milliseconds duration) const {
     if (m_handles.empty()) {
@@ -43,14 +46,14 @@ bool Stoppable::waitFor(std::chrono::milliseconds duration) const {
         // than wait for ever.
         return true;
     }
-    const DWORD timeout = duration == std::chrono::milliseconds::max()
-                              ? INFINITE
-                              : static_cast<DWORD>(std::clamp<int64_t>(duration.count(), 0, INFINITE - 1));
-    const DWORD result =
-        m_handles.size() == 1
-            ? WaitForSingleObject(m_handles.front(), timeout)
-            : WaitForMultipleObjects(static_cast<DWORD>(m_handles.size()), m_handles.data(), FALSE,
-                                     timeout);
+    const DWORD timeout =
+        duration == std::chrono::milliseconds::max()
+            ? INFINITE
+            : static_cast<DWORD>(std::clamp<int64_t>(duration.count(), 0, INFINITE - 1));
+    const DWORD result = m_handles.size() == 1
+                             ? WaitForSingleObject(m_handles.front(), timeout)
+                             : WaitForMultipleObjects(static_cast<DWORD>(m_handles.size()),
+                                                      m_handles.data(), FALSE, timeout);
     return result < WAIT_OBJECT_0 + m_handles.size();
 }
 

@@ -60,8 +60,8 @@ BENCHMARK(BM_ScheduleFromOtherThread)->Arg(1000)->UseRealTime();
 void BM_RescheduleUniqueTask(benchmark::State& state) {
     Tarn::TaskScheduler scheduler;
     for (int i = 0; i < 50; ++i) {
-        scheduler.schedule(std::make_unique<Tarn::UniqueFuncTask>("other" + std::to_string(i), [] {}),
-                           60000ms);
+        scheduler.schedule(
+            std::make_unique<Tarn::UniqueFuncTask>("other" + std::to_string(i), [] {}), 60000ms);
     }
     for (auto _ : state) {
         scheduler.schedule(std::make_unique<Tarn::UniqueFuncTask>("trigger", [] {}), 2000ms);

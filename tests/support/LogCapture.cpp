@@ -5,11 +5,11 @@
 namespace tarn::test {
 
 LogCapture::LogCapture(int32_t level) {
-    TarnPyxLogging::setLineObserver([this](int32_t lineLevel, std::string_view tag,
-                                           std::string_view message) {
-        std::lock_guard lock(m_mutex);
-        m_lines.push_back({lineLevel, std::string(tag), std::string(message)});
-    });
+    TarnPyxLogging::setLineObserver(
+        [this](int32_t lineLevel, std::string_view tag, std::string_view message) {
+            std::lock_guard lock(m_mutex);
+            m_lines.push_back({lineLevel, std::string(tag), std::string(message)});
+        });
     // Pinned: opening the log, or its configuration, must not change it during the test.
     TarnPyxLogging::logger().pinLevel(level);
 }

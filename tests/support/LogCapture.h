@@ -24,7 +24,9 @@ public:
     std::vector<Line> lines() const;
     // Lines whose message contains `text` (and, when given, with that level).
     size_t count(const std::string& text, int32_t level = 0) const;
-    bool contains(const std::string& text, int32_t level = 0) const { return count(text, level) > 0; }
+    bool contains(const std::string& text, int32_t level = 0) const {
+        return count(text, level) > 0;
+    }
     // All messages, one per line, for failure output.
     std::string dump() const;
     void clear();

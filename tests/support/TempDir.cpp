@@ -25,7 +25,9 @@ TempDir::TempDir() {
     throw std::runtime_error("cannot create a temporary folder");
 }
 
-TempDir::~TempDir() { removeTree(m_path); }
+TempDir::~TempDir() {
+    removeTree(m_path);
+}
 
 void removeTree(const std::wstring& path) {
     WIN32_FIND_DATAW data{};

@@ -147,7 +147,9 @@ ULONGLONG GetTickCount64() {
     return static_cast<ULONGLONG>(state.tick());
 }
 
-DWORD GetTickCount() { return static_cast<DWORD>(GetTickCount64()); }
+DWORD GetTickCount() {
+    return static_cast<DWORD>(GetTickCount64());
+}
 
 void GetSystemTimeAsFileTime(LPFILETIME time) {
     const auto value = static_cast<uint64_t>(currentSystem());
@@ -155,7 +157,9 @@ void GetSystemTimeAsFileTime(LPFILETIME time) {
     time->dwHighDateTime = static_cast<DWORD>(value >> 32);
 }
 
-void GetSystemTime(LPSYSTEMTIME time) { *time = toSystemTime(currentSystem()); }
+void GetSystemTime(LPSYSTEMTIME time) {
+    *time = toSystemTime(currentSystem());
+}
 
 void GetLocalTime(LPSYSTEMTIME time) {
     auto& state = clockState();
@@ -183,8 +187,8 @@ DWORD GetTimeZoneInformation(LPTIME_ZONE_INFORMATION information) {
 }
 
 BOOL FileTimeToSystemTime(const FILETIME* fileTime, LPSYSTEMTIME systemTime) {
-    const uint64_t value = (static_cast<uint64_t>(fileTime->dwHighDateTime) << 32) |
-                           fileTime->dwLowDateTime;
+    const uint64_t value =
+        (static_cast<uint64_t>(fileTime->dwHighDateTime) << 32) | fileTime->dwLowDateTime;
     if (value > 0x7FFFFFFFFFFFFFFFull) {
         return fail(ERROR_INVALID_PARAMETER, FALSE);
     }

@@ -67,8 +67,14 @@ DWORD errorFromErrno(int error, const std::string& path = {}) {
 void ensureMachineFolders() {
     static std::once_flag once;
     std::call_once(once, [] {
-        const char* folders[] = {"", "/C", "/C/Windows", "/C/Windows/System32", "/C/Windows/TEMP",
-                                 "/C/ProgramData", "/C/Program Files", "/C/Program Files (x86)",
+        const char* folders[] = {"",
+                                 "/C",
+                                 "/C/Windows",
+                                 "/C/Windows/System32",
+                                 "/C/Windows/TEMP",
+                                 "/C/ProgramData",
+                                 "/C/Program Files",
+                                 "/C/Program Files (x86)",
                                  "/C/Users"};
         for (const char* folder : folders) {
             mkdir((sim::root() + folder).c_str(), 0700);
@@ -170,7 +176,8 @@ HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD /*shareMode*/,
     }
     struct stat info {};
     const bool existed = stat(path.c_str(), &info) == 0;
-    if (existed && S_ISDIR(info.st_mode) && (flagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS) == 0) {
+    if (existed && S_ISDIR(info.st_mode) &&
+        (flagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS) == 0) {
         return fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
     }
     switch (creationDisposition) {
@@ -265,8 +272,8 @@ BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWri
         ssize_t done = 0;
         if (overlapped != nullptr) {
             const auto offset = static_cast<off_t>(
-                ((static_cast<uint64_t>(overlapped->OffsetHigh) << 32) |
-                 overlapped->Offset) + total);
+                ((static_cast<uint64_t>(overlapped->OffsetHigh) << 32) | overlapped->Offset) +
+                total);
             done = pwrite(object->fd(), bytes + total, bytesToWrite - total, offset);
         } else {
             done = write(object->fd(), bytes + total, bytesToWrite - total);
@@ -324,7 +331,9 @@ BOOL SetFilePointerEx(HANDLE file, LARGE_INTEGER distance, PLARGE_INTEGER newPoi
     if (!object) {
         return fail(ERROR_INVALID_HANDLE, FALSE);
     }
-    const int whence = moveMethod == FILE_BEGIN ? SEEK_SET : moveMethod == FILE_CURRENT ? SEEK_CUR : SEEK_END;
+    const int whence = moveMethod == FILE_BEGIN     ? SEEK_SET
+                       : moveMethod == FILE_CURRENT ? SEEK_CUR
+                                                    : SEEK_END;
     const off_t position = lseek(object->fd(), static_cast<off_t>(distance.QuadPart), whence);
     if (position < 0) {
         return fail(ERROR_NEGATIVE_SEEK, FALSE);
@@ -415,8 +424,8 @@ BOOL MoveFileExW(LPCWSTR existing, LPCWSTR newName, DWORD flags) {
         return fail(errorFromErrno(errno, from), FALSE);
     }
     const bool replace = (flags & MOVEFILE_REPLACE_EXISTING) != 0;
-    const int result = renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(),
-                                 replace ? 0 : RENAME_NOREPLACE);
+    const int result =
+        renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), replace ? 0 : RENAME_NOREPLACE);
     if (result != 0) {
         const int error = errno;
         if (error == EXDEV) {
@@ -433,7 +442,9 @@ BOOL MoveFileExW(LPCWSTR existing, LPCWSTR newName, DWORD flags) {
     return TRUE;
 }
 
-BOOL MoveFileW(LPCWSTR existing, LPCWSTR newName) { return MoveFileExW(existing, newName, 0); }
+BOOL MoveFileW(LPCWSTR existing, LPCWSTR newName) {
+    return MoveFileExW(existing, newName, 0);
+}
 
 BOOL DeleteFileW(LPCWSTR fileName) {
     SIM_API("DeleteFileW");
@@ -459,7 +470,8 @@ BOOL CopyFileW(LPCWSTR existing, LPCWSTR newName, BOOL failIfExists) {
     if (in < 0) {
         return fail(errorFromErrno(errno, from), FALSE);
     }
-    const int out = open(to.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (failIfExists ? O_EXCL : O_TRUNC), 0644);
+    const int out =
+        open(to.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (failIfExists ? O_EXCL : O_TRUNC), 0644);
     if (out < 0) {
         const int error = errno;
         close(in);

@@ -18,7 +18,7 @@ struct State {
     std::atomic<uint64_t> calls{0};
     std::atomic<bool> armed{false};
     // Guarded by the registry mutex below.
-    uint64_t failFrom = 0;  // first failing call number (1-based), 0: none
+    uint64_t failFrom = 0;   // first failing call number (1-based), 0: none
     uint64_t failUntil = 0;  // last failing call number, UINT64_MAX: for ever
     uint32_t code = 0;
 };
@@ -81,7 +81,9 @@ void failCall(std::string_view api, uint64_t nth, uint32_t code, uint64_t times)
     s.armed.store(true, std::memory_order_release);
 }
 
-void failAlways(std::string_view api, uint32_t code) { failCall(api, 1, code, UINT64_MAX); }
+void failAlways(std::string_view api, uint32_t code) {
+    failCall(api, 1, code, UINT64_MAX);
+}
 
 void clearFaults() {
     auto& reg = registry();

@@ -28,7 +28,9 @@ const std::map<DWORD, const wchar_t*>& messages() {
         {30, L"The system cannot read from the specified device."},
         {31, L"A device attached to the system is not functioning."},
         {32, L"The process cannot access the file because it is being used by another process."},
-        {33, L"The process cannot access the file because another process has locked a portion of the file."},
+        {33,
+         L"The process cannot access the file because another process has locked a portion of the "
+         L"file."},
         {38, L"Reached the end of the file."},
         {50, L"The request is not supported."},
         {80, L"The file exists."},
@@ -53,7 +55,9 @@ const std::map<DWORD, const wchar_t*>& messages() {
         {258, L"The wait operation timed out."},
         {259, L"No more data is available."},
         {288, L"Attempt to release mutex not owned by caller."},
-        {317, L"The system cannot find message text for message number 0x%1 in the message file for %2."},
+        {317,
+         L"The system cannot find message text for message number 0x%1 in the message file for "
+         L"%2."},
         {735, L"{Wait abandoned}"},
         {997, L"Overlapped I/O operation is in progress."},
         {1008, L"An attempt was made to reference a token that does not exist."},
@@ -62,7 +66,10 @@ const std::map<DWORD, const wchar_t*>& messages() {
         {1011, L"The configuration registry key could not be opened."},
         {1012, L"The configuration registry key could not be read."},
         {1013, L"The configuration registry key could not be written."},
-        {1015, L"The registry is corrupted. The structure of one of the files containing registry data is corrupted, or the system's memory image of the file is corrupted, or the file could not be recovered because the alternate copy or log was absent or corrupted."},
+        {1015,
+         L"The registry is corrupted. The structure of one of the files containing registry data "
+         L"is corrupted, or the system's memory image of the file is corrupted, or the file could "
+         L"not be recovered because the alternate copy or log was absent or corrupted."},
         {1018, L"Illegal operation attempted on a registry key that has been marked for deletion."},
         {1060, L"The specified service does not exist as an installed service."},
         {1062, L"The service has not been started."},
@@ -77,12 +84,15 @@ const std::map<DWORD, const wchar_t*>& messages() {
         {1722, L"The RPC server is unavailable."},
         {1753, L"There are no more endpoints available from the endpoint mapper."},
         {1764, L"The requested operation is not supported."},
-        {10013, L"An attempt was made to access a socket in a way forbidden by its access permissions."},
+        {10013,
+         L"An attempt was made to access a socket in a way forbidden by its access permissions."},
         {10022, L"An invalid argument was supplied."},
         {10047, L"An address incompatible with the requested protocol was used."},
         {10093, L"Either the application has not called WSAStartup, or WSAStartup failed."},
         {11001, L"No such host is known."},
-        {11002, L"This is usually a temporary error during hostname resolution and means that the local server did not receive a response from an authoritative server."},
+        {11002,
+         L"This is usually a temporary error during hostname resolution and means that the local "
+         L"server did not receive a response from an authoritative server."},
         {11003, L"A non-recoverable error occurred during a database lookup."},
         {11004, L"The requested name is valid, but no data of the requested type was found."},
         {0x80004001, L"Not implemented"},
@@ -92,7 +102,8 @@ const std::map<DWORD, const wchar_t*>& messages() {
         {0x80004005, L"Unspecified error"},
         {0x8000FFFF, L"Catastrophic failure"},
         {0x80010106, L"Cannot change thread mode after it is set."},
-        {0x8001010E, L"The application called an interface that was marshalled for a different thread."},
+        {0x8001010E,
+         L"The application called an interface that was marshalled for a different thread."},
         {0x80040154, L"Class not registered"},
     };
     return table;

@@ -3,9 +3,9 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <cwctype>
 #include <map>
-#include <cstring>
 #include <string>
 #include <thread>
 
@@ -64,11 +64,21 @@ void setModuleFileName(std::wstring_view path) {
 
 }  // namespace sim
 
-DWORD GetLastError() { return lastError; }
-void SetLastError(DWORD code) { lastError = code; }
-DWORD GetCurrentProcessId() { return static_cast<DWORD>(getpid()); }
-DWORD GetCurrentThreadId() { return static_cast<DWORD>(syscall(SYS_gettid)); }
-HANDLE GetCurrentProcess() { return reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1)); }
+DWORD GetLastError() {
+    return lastError;
+}
+void SetLastError(DWORD code) {
+    lastError = code;
+}
+DWORD GetCurrentProcessId() {
+    return static_cast<DWORD>(getpid());
+}
+DWORD GetCurrentThreadId() {
+    return static_cast<DWORD>(syscall(SYS_gettid));
+}
+HANDLE GetCurrentProcess() {
+    return reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1));
+}
 
 BOOL ProcessIdToSessionId(DWORD processId, DWORD* sessionId) {
     SIM_API("ProcessIdToSessionId");
@@ -84,7 +94,9 @@ BOOL ProcessIdToSessionId(DWORD processId, DWORD* sessionId) {
     return TRUE;
 }
 
-void Sleep(DWORD milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
+void Sleep(DWORD milliseconds) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
 
 DWORD GetModuleFileNameW(HMODULE module, LPWSTR fileName, DWORD size) {
     SIM_API("GetModuleFileNameW");
@@ -330,4 +342,3 @@ std::vector<std::string> sim::detail::environmentForChild() {
     }
     return out;
 }
-

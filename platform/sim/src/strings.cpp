@@ -1,9 +1,9 @@
 // Code-page conversions and the Microsoft CRT string functions of the simulated machine.
+#include <strings.h>
 #include <clocale>
 #include <cstdio>
 #include <cstring>
 #include <cwctype>
-#include <strings.h>
 #include <string>
 
 #include "internal.h"
@@ -96,8 +96,8 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int bytes, LPWS
         return fail(ERROR_INVALID_PARAMETER, 0);
     }
     const size_t length = bytes < 0 ? std::strlen(text) + 1 : static_cast<size_t>(bytes);
-    auto decoded = sim::detail::fromUtf8(std::string_view(text, length),
-                                         (flags & MB_ERR_INVALID_CHARS) != 0);
+    auto decoded =
+        sim::detail::fromUtf8(std::string_view(text, length), (flags & MB_ERR_INVALID_CHARS) != 0);
     if (!decoded) {
         return fail(ERROR_NO_UNICODE_TRANSLATION, 0);
     }
@@ -111,8 +111,8 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int bytes, LPWS
     return static_cast<int>(decoded->size());
 }
 
-int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int chars, LPSTR text,
-                        int bytes, LPCSTR /*defaultChar*/, BOOL* usedDefaultChar) {
+int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int chars, LPSTR text, int bytes,
+                        LPCSTR /*defaultChar*/, BOOL* usedDefaultChar) {
     SIM_API("WideCharToMultiByte");
     if (simFault_) {
         return fail(*simFault_, 0);
@@ -227,7 +227,9 @@ int _snwprintf(wchar_t* buffer, size_t count, const wchar_t* format, ...) {
     return written;
 }
 
-int _wtoi(const wchar_t* text) { return static_cast<int>(_wtoi64(text)); }
+int _wtoi(const wchar_t* text) {
+    return static_cast<int>(_wtoi64(text));
+}
 
 long long _wtoi64(const wchar_t* text) {
     // Leading white space, an optional sign, then digits; no digits give 0.
@@ -247,7 +249,9 @@ long long _wtoi64(const wchar_t* text) {
     return negative ? -static_cast<long long>(value) : static_cast<long long>(value);
 }
 
-int _wcsicmp(const wchar_t* a, const wchar_t* b) { return _wcsnicmp(a, b, SIZE_MAX); }
+int _wcsicmp(const wchar_t* a, const wchar_t* b) {
+    return _wcsnicmp(a, b, SIZE_MAX);
+}
 
 int _wcsnicmp(const wchar_t* a, const wchar_t* b, size_t count) {
     for (size_t i = 0; i < count; ++i) {
@@ -263,4 +267,6 @@ int _wcsnicmp(const wchar_t* a, const wchar_t* b, size_t count) {
     return 0;
 }
 
-int _stricmp(const char* a, const char* b) { return strcasecmp(a, b); }
+int _stricmp(const char* a, const char* b) {
+    return strcasecmp(a, b);
+}

@@ -143,7 +143,8 @@ public:
     bool release() { return pthread_mutex_unlock(&m_shared->mutex) == 0; }
 
 private:
-    NamedMutex(std::string shmName, Shared* shared) : m_shmName(std::move(shmName)), m_shared(shared) {}
+    NamedMutex(std::string shmName, Shared* shared)
+        : m_shmName(std::move(shmName)), m_shared(shared) {}
 
     class ObjectsLock {
     public:
@@ -281,7 +282,9 @@ std::shared_ptr<NamedMutex> findOrOpenNamed(const std::wstring& name, bool creat
     return opened;
 }
 
-DWORD currentThread() { return GetCurrentThreadId(); }
+DWORD currentThread() {
+    return GetCurrentThreadId();
+}
 
 }  // namespace
 
@@ -410,7 +413,8 @@ namespace {
 DWORD waitAny(const std::vector<std::shared_ptr<KernelObject>>& objects, bool waitAll,
               DWORD milliseconds) {
     const DWORD thread = currentThread();
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
     bool polls = false;
     for (const auto& object : objects) {
         polls = polls || object->crossProcess();

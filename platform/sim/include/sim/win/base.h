@@ -205,7 +205,7 @@ typedef struct _SECURITY_ATTRIBUTES {
 #define SUCCEEDED(hr) (static_cast<HRESULT>(hr) >= 0)
 #define FAILED(hr) (static_cast<HRESULT>(hr) < 0)
 #define FACILITY_WIN32 7
-#define HRESULT_CODE(hr) ((hr) & 0xFFFF)
+#define HRESULT_CODE(hr) ((hr)&0xFFFF)
 inline HRESULT HRESULT_FROM_WIN32(unsigned long x) {
     return static_cast<HRESULT>(x) <= 0
                ? static_cast<HRESULT>(x)

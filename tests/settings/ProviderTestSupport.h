@@ -42,6 +42,15 @@ private:
 };
 
 // Remembers every key it is told of; waits (only until they arrive) for keys.
+// The names of rules, in order.
+inline std::vector<std::wstring> namesOf(const std::vector<FWRule>& rules) {
+    std::vector<std::wstring> names;
+    for (const auto& rule : rules) {
+        names.push_back(rule.name);
+    }
+    return names;
+}
+
 class RecordingDelegate : public FWSettingsDelegate {
 public:
     void onFWSettingChanged(const std::wstring& key) override {

@@ -22,13 +22,7 @@ constexpr const wchar_t* kHost = L"C:\\Program Files\\Tarn\\Carrier\\carrier.exe
 constexpr const wchar_t* kServerKey =
     L"HKLM\\SOFTWARE\\WOW6432Node\\Greyfield\\Tarn\\Command Server 5";
 
-Names namesOf(const std::vector<FWRule>& rules) {
-    Names names;
-    for (const auto& rule : rules) {
-        names.push_back(rule.name);
-    }
-    return names;
-}
+using tarn::test::namesOf;
 
 void createFile(const std::wstring& path) {
     for (size_t slash = path.find(L'\\', 3); slash != std::wstring::npos;

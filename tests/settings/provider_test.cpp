@@ -9,6 +9,7 @@ namespace {
 
 namespace keys = tarn::keys;
 using namespace std::chrono_literals;
+using tarn::test::namesOf;
 using tarn::test::ProviderTest;
 using tarn::test::RecordingDelegate;
 using Names = std::vector<std::wstring>;
@@ -31,6 +32,22 @@ TEST_F(ProviderTest, ChangesReachEveryDelegateByFullKey) {
     set(keys::kProfiles, "[1]");
     EXPECT_EQ(stored(keys::kProfiles), "[1]");
     EXPECT_EQ(first->countOf(keys::kProfiles), 1u) << "no delegate after stop";
+}
+
+TEST_F(ProviderTest, APolicyWrittenByTheToolReachesTheDelegatesAndTheRules) {
+    auto delegate = std::make_shared<RecordingDelegate>();
+    start({delegate});
+    // The management side writes from its own process, one object for the whole firewall.
+    ASSERT_EQ(tarn::test::runProgram(L"orrery", {L"-n", L"test", L"set", L"windows.firewall",
+                                                 LR"({"current_profile_name": "office",
+                                                      "profiles": [{"profile_name": "office",
+                                                        "rules": [{"name": "Allow intranet",
+                                                                   "action": "allow"}]}]})"}),
+              0u);
+    ASSERT_TRUE(delegate->waitFor(keys::kProfiles));
+    ASSERT_TRUE(delegate->waitFor(keys::kCurrentProfileName));
+    EXPECT_EQ(delegate->countOf(L"windows.firewall"), 0u) << "reported by full key only";
+    EXPECT_EQ(namesOf(settings->getCurrentRules(resolved, reporter())), Names{L"Allow intranet"});
 }
 
 TEST_F(ProviderTest, TriggersCoalesceUntilTheyAreDue) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/CommandLine.h"
 #include "platform/win.h"
 
 namespace tarn::test {
@@ -53,33 +54,10 @@ std::wstring programBeside(const std::wstring& name) {
     return self.substr(0, slash + 1) + name;
 }
 
-namespace {
-
-std::wstring quote(const std::wstring& arg) {
-    if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos) {
-        return arg;
-    }
-    std::wstring out = L"\"";
-    size_t slashes = 0;
-    for (const wchar_t c : arg) {
-        if (c == L'\\') {
-            ++slashes;
-            continue;
-        }
-        out.append(c == L'"' ? slashes * 2 + 1 : slashes, L'\\');
-        slashes = 0;
-        out += c;
-    }
-    out.append(slashes * 2, L'\\');
-    return out + L"\"";
-}
-
-}  // namespace
-
 UniqueHandle startProgram(const std::wstring& name, const std::vector<std::wstring>& args) {
     std::wstring line = L"\"" + programBeside(name) + L"\"";
     for (const auto& arg : args) {
-        line += L" " + quote(arg);
+        line += L" " + tarn::quoteArgument(arg);
     }
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;

@@ -21,6 +21,8 @@ struct PyxOrreryHandle_ {
     std::shared_ptr<tarn::orrery::Store> store;
     std::wstring client;
     bool readOnly = false;
+    // The management side sets the constraints, so they do not bind it.
+    bool management = false;
 };
 
 // An immutable view of one value: it keeps the whole document alive, so it never copies.
@@ -214,6 +216,7 @@ int change(PyxOrreryHandle handle, const wchar_t* key, Mutation mutation) {
             mutation.path = std::move(path.segments);
             mutation.key = std::move(path.text);
         }
+        mutation.overrideConstraints = owner->management;
         return owner->store->apply(mutation);
     });
 }
@@ -237,7 +240,7 @@ int parseJsonText(const char* text, Json& out) {
     return out.is_discarded() ? PYX_ORRERY_E_INVALID_JSON : PYX_ORRERY_OK;
 }
 
-PyxOrreryHandle openHandle(const wchar_t* namespaceName, bool readOnly, const wchar_t* client,
+PyxOrreryHandle openHandle(const wchar_t* namespaceName, int flags, const wchar_t* client,
                            int* err) {
     openLog();
     if (!tarn::orrery::isValidNamespace(namespaceName)) {
@@ -255,7 +258,8 @@ PyxOrreryHandle openHandle(const wchar_t* namespaceName, bool readOnly, const wc
     auto handle = std::make_shared<PyxOrreryHandle_>();
     handle->store = std::move(store);
     handle->client = client == nullptr ? L"" : client;
-    handle->readOnly = readOnly;
+    handle->readOnly = (flags & PYX_ORRERY_OPEN_READ_ONLY) != 0;
+    handle->management = (flags & PYX_ORRERY_OPEN_MANAGEMENT) != 0;
     auto& table = handles();
     std::lock_guard lock(table.mutex);
     table.live.emplace(handle.get(), handle);
@@ -268,18 +272,17 @@ PYX_ORRERY_API PyxOrreryHandle WINAPI PyxOrrery_OpenHandle(const wchar_t* namesp
                                                            const wchar_t*, const wchar_t* client,
                                                            int* err) {
     return guarded(err, PyxOrreryHandle(nullptr),
-                   [&] { return openHandle(namespaceName, false, client, err); });
+                   [&] { return openHandle(namespaceName, 0, client, err); });
 }
 
 PYX_ORRERY_API PyxOrreryHandle WINAPI PyxOrrery_OpenHandleEx(const wchar_t* namespaceName,
                                                              const wchar_t*, const wchar_t* client,
                                                              int reserved, int flags) {
-    if (reserved != 0 || (flags & ~PYX_ORRERY_OPEN_READ_ONLY) != 0) {
+    if (reserved != 0 || (flags & ~(PYX_ORRERY_OPEN_READ_ONLY | PYX_ORRERY_OPEN_MANAGEMENT)) != 0) {
         return nullptr;
     }
-    return guarded(nullptr, PyxOrreryHandle(nullptr), [&] {
-        return openHandle(namespaceName, (flags & PYX_ORRERY_OPEN_READ_ONLY) != 0, client, nullptr);
-    });
+    return guarded(nullptr, PyxOrreryHandle(nullptr),
+                   [&] { return openHandle(namespaceName, flags, client, nullptr); });
 }
 
 PYX_ORRERY_API void WINAPI PyxOrrery_CloseHandle(PyxOrreryHandle handle) {

@@ -40,7 +40,8 @@ enum PyxOrreryError : int {
 
 // Flags of PyxOrrery_OpenHandleEx.
 enum PyxOrreryOpenFlags : int {
-    PYX_ORRERY_OPEN_READ_ONLY = 0x1,  // writes through the handle fail with PYX_ORRERY_E_READ_ONLY
+    PYX_ORRERY_OPEN_READ_ONLY = 0x1,   // writes through the handle fail with PYX_ORRERY_E_READ_ONLY
+    PYX_ORRERY_OPEN_MANAGEMENT = 0x2,  // the management side: its writes pass read-only constraints
 };
 
 // Constraint bits of a key.

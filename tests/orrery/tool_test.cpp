@@ -115,15 +115,19 @@ TEST(OrreryTool, ImportRefusesBadDocumentsAndExportWritesTheWhole) {
     EXPECT_EQ(run({L"get", L"keep"}).code, 1);
 }
 
-TEST(OrreryTool, LockMakesAKeyReadOnlyUntilUnlocked) {
+TEST(OrreryTool, LockMakesAKeyReadOnlyForTheSystemUntilUnlocked) {
     StoreRoot root;
+    const auto system = root.open();
     ASSERT_EQ(run({L"set", L"p.name", L"office", L"--type", L"string"}).code, 0);
     ASSERT_EQ(run({L"lock", L"p.name"}).code, 0);
     EXPECT_EQ(run({L"constraints", L"p.name"}).out, "1\n");
-    EXPECT_NE(run({L"set", L"p.name", L"\"home\""}).err.find("Key is read-only"),
-              std::string::npos);
+    EXPECT_EQ(PyxOrrery_SetString(system.get(), L"p.name", L"home"), PYX_ORRERY_E_READ_ONLY);
+    EXPECT_EQ(PyxOrrery_DeleteValue(system.get(), L"p"), PYX_ORRERY_E_READ_ONLY);
+    // The management side still changes what it locked.
+    EXPECT_EQ(run({L"set", L"p.name", L"\"lab\""}).code, 0);
+    EXPECT_EQ(run({L"get", L"p.name", L"--type", L"string"}).out, "lab\n");
     ASSERT_EQ(run({L"unlock", L"p.name"}).code, 0);
-    EXPECT_EQ(run({L"set", L"p.name", L"\"home\""}).code, 0);
+    EXPECT_EQ(PyxOrrery_SetString(system.get(), L"p.name", L"home"), PYX_ORRERY_OK);
     EXPECT_EQ(run({L"get", L"p.name", L"--type", L"string"}).out, "home\n");
 }
 

@@ -44,6 +44,7 @@ Commands:
   export [FILE]              write the whole document as JSON to FILE (default: standard
                              output)
   lock KEY                   make KEY and everything below it read-only for the system
+                             (this tool and other management handles still change it)
   unlock KEY                 make KEY writable again
   constraints KEY            print the constraint bits in force for KEY
 
@@ -457,7 +458,14 @@ int runTool(const std::vector<std::wstring>& args, std::ostream& out, std::ostre
         if (code == PYX_ORRERY_E_STORE_RESET) {
             err << "orrery: warning: " << describe(code) << "\n";
         }
-        return tool.run(line.command, Arguments(line.words, line.options), handle.get());
+        // The plain handle above reports why a store cannot be opened; the tool works through
+        // a management handle, which writes keys that it made read-only for the system.
+        const UniqueOrreryHandle management(PyxOrrery_OpenHandleEx(
+            line.nameSpace.c_str(), L"S-1-5-18", L"orrery", 0, PYX_ORRERY_OPEN_MANAGEMENT));
+        if (!management) {
+            throw ToolError("cannot open the namespace '" + utf8(line.nameSpace) + "'");
+        }
+        return tool.run(line.command, Arguments(line.words, line.options), management.get());
     } catch (const ToolError& e) {
         err << "orrery: " << e.what() << "\n";
         return e.exitCode;

@@ -1,5 +1,6 @@
 // Code-page conversions and the Microsoft CRT string functions of the simulated machine.
 #include <strings.h>
+#include <climits>
 #include <clocale>
 #include <cstdio>
 #include <cstring>
@@ -227,12 +228,11 @@ int _snwprintf(wchar_t* buffer, size_t count, const wchar_t* format, ...) {
     return written;
 }
 
-int _wtoi(const wchar_t* text) {
-    return static_cast<int>(_wtoi64(text));
-}
+namespace {
 
-long long _wtoi64(const wchar_t* text) {
-    // Leading white space, an optional sign, then digits; no digits give 0.
+// Leading white space, an optional sign, then digits; no digits give 0. Like the CRT, a value
+// beyond [low, high] gives the nearer bound.
+long long parseClamped(const wchar_t* text, long long low, long long high) {
     while (std::iswspace(static_cast<wint_t>(*text))) {
         ++text;
     }
@@ -241,12 +241,28 @@ long long _wtoi64(const wchar_t* text) {
         negative = *text == L'-';
         ++text;
     }
+    // The magnitude may reach |low|, which is one more than high.
+    const unsigned long long limit = negative ? 0ULL - static_cast<unsigned long long>(low)
+                                              : static_cast<unsigned long long>(high);
     unsigned long long value = 0;
-    while (*text >= L'0' && *text <= L'9') {
-        value = value * 10 + static_cast<unsigned long long>(*text - L'0');
-        ++text;
+    for (; *text >= L'0' && *text <= L'9'; ++text) {
+        const auto digit = static_cast<unsigned long long>(*text - L'0');
+        if (value > (limit - digit) / 10) {
+            return negative ? low : high;
+        }
+        value = value * 10 + digit;
     }
-    return negative ? -static_cast<long long>(value) : static_cast<long long>(value);
+    return negative ? static_cast<long long>(0ULL - value) : static_cast<long long>(value);
+}
+
+}  // namespace
+
+int _wtoi(const wchar_t* text) {
+    return static_cast<int>(parseClamped(text, INT_MIN, INT_MAX));
+}
+
+long long _wtoi64(const wchar_t* text) {
+    return parseClamped(text, LLONG_MIN, LLONG_MAX);
 }
 
 int _wcsicmp(const wchar_t* a, const wchar_t* b) {

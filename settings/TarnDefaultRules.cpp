@@ -19,7 +19,7 @@ constexpr const wchar_t* kDnsServer = L"%SystemRoot%\\system32\\dns.exe";
 constexpr const wchar_t* kServerKey = L"SOFTWARE\\Greyfield\\Tarn\\Command Server 5";
 
 // The fields in which default rules differ; the rest are those of every default rule.
-struct Spec {
+struct RuleShape {
     const wchar_t* name;
     FWRule::Direction direction;
     int32_t protocol;
@@ -30,21 +30,21 @@ struct Spec {
     std::wstring remoteAddresses;
 };
 
-FWRule makeRule(Spec spec) {
+FWRule makeRule(RuleShape shape) {
     FWRule rule;
-    rule.name = spec.name;
-    rule.description = spec.name;
+    rule.name = shape.name;
+    rule.description = shape.name;
     rule.enabled = true;
     rule.action = FWRule::Action::Allow;
     rule.networkType = FWRule::NetworkAll;
     rule.interfaceTypes = L"All";
-    rule.direction = spec.direction;
-    rule.protocol = spec.protocol;
-    rule.applicationPath = std::move(spec.program);
-    rule.serviceName = std::move(spec.service);
-    rule.localPorts = std::move(spec.localPorts);
-    rule.remotePorts = std::move(spec.remotePorts);
-    rule.remoteAddresses = std::move(spec.remoteAddresses);
+    rule.direction = shape.direction;
+    rule.protocol = shape.protocol;
+    rule.applicationPath = std::move(shape.program);
+    rule.serviceName = std::move(shape.service);
+    rule.localPorts = std::move(shape.localPorts);
+    rule.remotePorts = std::move(shape.remotePorts);
+    rule.remoteAddresses = std::move(shape.remoteAddresses);
     return rule;
 }
 

@@ -108,6 +108,9 @@ int Store::load() {
     }
     const auto hint = m_file.readHint();
     const FileStamp stamp = m_file.stamp();
+    if (hint && m_loaded && m_loaded->hint == *hint && m_loaded->stamp == stamp) {
+        return PYX_ORRERY_OK;  // nobody wrote since: what this process holds is the file
+    }
     std::optional<std::string> content;
     if (const int err = m_file.read(content); err != PYX_ORRERY_OK) {
         return err;
@@ -132,6 +135,9 @@ int Store::load() {
             m_file.writeHint(document->generation);
             result = PYX_ORRERY_E_STORE_RESET;
         }
+    }
+    if (result == PYX_ORRERY_OK && hint) {
+        m_loaded = FileVersion{*hint, stamp};
     }
     std::lock_guard guard(m_mutex);
     m_lastHint = result == PYX_ORRERY_OK ? hint : m_file.readHint();
@@ -272,9 +278,11 @@ int Store::apply(const Mutation& mutation) {
         return err;
     }
     m_file.writeHint(next->generation);
+    const FileStamp stamp = m_file.stamp();
+    m_loaded = FileVersion{next->generation, stamp};  // written here, so known good
     std::lock_guard guard(m_mutex);
     m_lastHint = next->generation;
-    m_lastStamp = m_file.stamp();
+    m_lastStamp = stamp;
     adoptLocked(std::make_shared<const Document>(std::move(*next)));
     return PYX_ORRERY_OK;
 }

@@ -60,9 +60,17 @@ private:
     int checkedChange(const Document& base, const Mutation& mutation,
                       std::optional<Document>& next) const;
 
+    // The last version of the file known to parse (loaded or written here); another handle's
+    // open skips the file while it is unchanged.
+    struct FileVersion {
+        uint64_t hint = 0;
+        FileStamp stamp;
+    };
+
     StoreFile m_file;
     std::mutex m_writeMutex;  // writers of this process, one at a time, before the file lock
-    std::mutex m_mutex;       // guards the members below
+    std::optional<FileVersion> m_loaded;  // guarded by m_writeMutex
+    std::mutex m_mutex;                   // guards the members below
     DocumentPtr m_document;
     std::optional<uint64_t> m_lastHint;
     FileStamp m_lastStamp;

@@ -297,8 +297,8 @@ bool isLabelCharacter(wchar_t c) {
 }
 
 bool isLabel(std::wstring_view label) {
-    return !label.empty() && label.size() <= 63 && label.front() != L'-' &&
-           label.back() != L'-' && std::all_of(label.begin(), label.end(), isLabelCharacter);
+    return !label.empty() && label.size() <= 63 && label.front() != L'-' && label.back() != L'-' &&
+           std::all_of(label.begin(), label.end(), isLabelCharacter);
 }
 
 }  // namespace

@@ -5,8 +5,8 @@
 
 #include "common/Str.h"
 #include "common/logging/Log.h"
-#include "rules/AddressPatterns.h"
 #include "platform/win.h"
+#include "rules/AddressPatterns.h"
 
 namespace {
 

@@ -351,9 +351,8 @@ void FWSettings::setAutoselectedProfileName(const std::wstring& name) {
 }
 
 void FWSettings::resetProfileNameChangedByUser() {
-    m_writes.run([this] {
-        Orrery::setBool(writeHandle(), keys::kCurrentProfileNameChangedByUser, false);
-    });
+    m_writes.run(
+        [this] { Orrery::setBool(writeHandle(), keys::kCurrentProfileNameChangedByUser, false); });
 }
 
 bool FWSettings::shouldDeleteOldInboundRules() {

@@ -110,7 +110,8 @@ std::wstring FWSettings::getValidCurrentProfileName() {
         if (now == name) {
             if (name) {
                 // The store's default takes over.
-                m_writes.run([this] { Orrery::deleteValue(readHandle(), keys::kCurrentProfileName); });
+                m_writes.run(
+                    [this] { Orrery::deleteValue(readHandle(), keys::kCurrentProfileName); });
             }
             return Orrery::getString(readHandle(), keys::kCurrentProfileName);
         }

@@ -54,10 +54,17 @@ TEST_F(RuleReadingTest, FieldsAreCleanedAndParsed) {
 
 TEST_F(RuleReadingTest, ProtocolTexts) {
     // "any" is every protocol; a text that is no number is no protocol (not 0, HOPOPT).
-    const std::pair<std::string, std::optional<int32_t>> cases[] = {
-        {"", 6},           {"17", 17},          {" 58", 58},        {"any", 256},
-        {"0", 0},          {"tcp", std::nullopt}, {"Any", std::nullopt}, {"6a", std::nullopt},
-        {"-1", std::nullopt}, {" ", std::nullopt}, {"+6", std::nullopt}};
+    const std::pair<std::string, std::optional<int32_t>> cases[] = {{"", 6},
+                                                                    {"17", 17},
+                                                                    {" 58", 58},
+                                                                    {"any", 256},
+                                                                    {"0", 0},
+                                                                    {"tcp", std::nullopt},
+                                                                    {"Any", std::nullopt},
+                                                                    {"6a", std::nullopt},
+                                                                    {"-1", std::nullopt},
+                                                                    {" ", std::nullopt},
+                                                                    {"+6", std::nullopt}};
     for (const auto& [text, protocol] : cases) {
         reports.clear();
         const auto rule = readOne(R"({"name": "protocol rule", "protocol": ")" + text + R"("})");
@@ -66,9 +73,8 @@ TEST_F(RuleReadingTest, ProtocolTexts) {
             EXPECT_EQ(rule->protocol, *protocol) << text;
             EXPECT_TRUE(reports.empty()) << text;
         } else {
-            EXPECT_EQ(reports, (std::vector<Report>{
-                                   {L"protocol rule", L"Protocol is invalid",
-                                    tarn::str::fromUtf8(text)}}))
+            EXPECT_EQ(reports, (std::vector<Report>{{L"protocol rule", L"Protocol is invalid",
+                                                     tarn::str::fromUtf8(text)}}))
                 << text;
         }
     }
@@ -87,7 +93,8 @@ TEST_F(RuleReadingTest, MembersOfAWrongTypeRefuseTheRule) {
     for (const auto& [members, wrong] : cases) {
         reports.clear();
         EXPECT_FALSE(readOne(R"({"name": "typed rule", )" + members + "}")) << members;
-        EXPECT_EQ(reports, (std::vector<Report>{{L"typed rule", L"Member has the wrong type", wrong}}))
+        EXPECT_EQ(reports,
+                  (std::vector<Report>{{L"typed rule", L"Member has the wrong type", wrong}}))
             << members;
     }
     // Disabled, the rule goes without a word; members that are absent are no fault.

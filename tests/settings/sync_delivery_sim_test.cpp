@@ -179,8 +179,8 @@ int WINAPI PyxOrrery_SetInt64(PyxOrreryHandle handle, const wchar_t* key, int64_
 
 int WINAPI PyxOrrery_SetObjectFromStringUtf8(PyxOrreryHandle handle, const wchar_t* key,
                                              const char* json) {
-    static const auto real = library<decltype(&PyxOrrery_SetObjectFromStringUtf8)>(
-        "PyxOrrery_SetObjectFromStringUtf8");
+    static const auto real =
+        library<decltype(&PyxOrrery_SetObjectFromStringUtf8)>("PyxOrrery_SetObjectFromStringUtf8");
     return delivered(real(handle, key, json), key);
 }
 
@@ -279,14 +279,13 @@ TEST_F(SynchronousDelivery, NoWriteOfTheProviderWaitsForItsOwnCallback) {
          keys::kStatusOldInboundRulesDeleted},
         {"setAllowedDnsFromRules", [](FWSettings& s) { s.setAllowedDnsFromRules({L"a.example"}); },
          keys::kStatusAllowedDnsFromRules},
-        {"writeStatus",
-         [](FWSettings& s) { s.writeStatus(FWCurrentSettings{}, false, {}, true); },
+        {"writeStatus", [](FWSettings& s) { s.writeStatus(FWCurrentSettings{}, false, {}, true); },
          keys::kStatusCombinedEnabled},
         {"getCurrentRules with a dangling name",
          [this](FWSettings& s) { s.getCurrentRules(resolved, reporter()); },
          keys::kCurrentProfileName, true},
-        {"getCurrentSettings with a dangling name",
-         [](FWSettings& s) { s.getCurrentSettings(); }, keys::kCurrentProfileName, true},
+        {"getCurrentSettings with a dangling name", [](FWSettings& s) { s.getCurrentSettings(); },
+         keys::kCurrentProfileName, true},
     };
     for (const Scenario& scenario : scenarios) {
         if (scenario.danglingName) {

@@ -35,11 +35,13 @@ void StoreWriteQueue::run(Write write) {
         const Write next = std::move(m_queue.front());
         m_queue.pop_front();
         lock.unlock();
+        // The store's writes report their failures themselves; nothing may stop the queue.
         try {
             next();
         } catch (const std::exception& e) {
-            // The store's writes report failures themselves; this keeps the queue going.
             TARN_LOG(TarnPyxLogging::LevelError) << "Store write failed: " << e.what();
+        } catch (...) {
+            TARN_LOG(TarnPyxLogging::LevelError) << "Store write failed";
         }
         lock.lock();
         ++m_completed;

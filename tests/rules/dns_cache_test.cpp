@@ -228,10 +228,12 @@ struct SignalAtThreadExit {
 };
 thread_local SignalAtThreadExit t_signalAtExit;
 
+// Refreshes every millisecond, after a first wait that leaves the construction time to end
+// before the thread makes its first virtual call.
 class FastCache : public FwDnsCache {
 public:
     explicit FastCache(std::function<void()> onChanged)
-        : FwDnsCache(nullptr, 1ms, std::move(onChanged), 240min) {}
+        : FwDnsCache(nullptr, 500ms, std::move(onChanged), 240min) {}
     ~FastCache() override { stop(); }
     std::chrono::milliseconds getRefreshInterval(bool) const override { return 1ms; }
 };

@@ -194,7 +194,8 @@ int WINAPI PyxOrrery_DeleteValue(PyxOrreryHandle handle, const wchar_t* key) {
 namespace {
 
 // Hears every change (through the provider, as its delegates do) and calls back into the
-// provider: reads that take its locks, and one write.
+// provider: reads that take each of its locks, and one write. (Nothing here looks for the
+// current profile: a dangling name is left for the scenario to reset.)
 class CallingBackDelegate : public FWSettingsDelegate {
 public:
     void onFWSettingChanged(const std::wstring& key) override {
@@ -202,9 +203,9 @@ public:
             std::lock_guard lock(m_mutex);
             m_heard.push_back(key);
         }
-        settings->getCurrentSettings();
         settings->getList(keys::kStatusInstalledRules);
         settings->getOldNetworkSettings();
+        settings->isNetworkIsolationEnabled();
         if (key == keys::kLanshareAllowRulesSubnet) {
             settings->setAutoselectedProfileName(L"home");
         }

@@ -172,11 +172,6 @@ int WINAPI PyxOrrery_SetInt32(PyxOrreryHandle handle, const wchar_t* key, int32_
     return delivered(real(handle, key, value), key);
 }
 
-int WINAPI PyxOrrery_SetInt64(PyxOrreryHandle handle, const wchar_t* key, int64_t value) {
-    static const auto real = library<decltype(&PyxOrrery_SetInt64)>("PyxOrrery_SetInt64");
-    return delivered(real(handle, key, value), key);
-}
-
 int WINAPI PyxOrrery_SetObjectFromStringUtf8(PyxOrreryHandle handle, const wchar_t* key,
                                              const char* json) {
     static const auto real =

@@ -1,6 +1,7 @@
 #include "common/TaskScheduler.h"
 
 #include <algorithm>
+#include <limits>
 #include <vector>
 
 #include "platform/win.h"
@@ -9,8 +10,36 @@ namespace Tarn {
 
 namespace {
 
-constexpr TaskScheduler::Ticks kTicksPerMillisecond = 10000;
+using Ticks = TaskScheduler::Ticks;
+using Milliseconds = std::chrono::milliseconds::rep;
+
+constexpr Ticks kTicksPerMillisecond = 10000;
 constexpr auto kLongestWait = std::chrono::hours(24 * 10);
+
+// Sums and products held at the ends of the range: milliseconds::max() is how callers say "no
+// limit", and must not wrap round into the past.
+template <typename T>
+T saturatedAdd(T a, T b) {
+    T sum{};
+    if (__builtin_add_overflow(a, b, &sum)) {
+        return b > 0 ? std::numeric_limits<T>::max() : std::numeric_limits<T>::min();
+    }
+    return sum;
+}
+
+Ticks ticksOf(Milliseconds milliseconds) {
+    Ticks ticks = 0;
+    if (__builtin_mul_overflow(milliseconds, kTicksPerMillisecond, &ticks)) {
+        return milliseconds > 0 ? std::numeric_limits<Ticks>::max()
+                                : std::numeric_limits<Ticks>::min();
+    }
+    return ticks;
+}
+
+// The due time `delay` milliseconds after `now`.
+Ticks dueAfter(Ticks now, Milliseconds delay) {
+    return saturatedAdd(now, ticksOf(delay));
+}
 
 }  // namespace
 
@@ -39,12 +68,11 @@ TaskScheduler::Ticks TaskScheduler::schedule(std::unique_ptr<Task> task,
     Ticks due = 0;
     {
         std::lock_guard lock(m_mutex);
-        std::chrono::milliseconds::rep extra = 0;
-        if (spread.count() != 0) {
-            extra = std::uniform_int_distribution<std::chrono::milliseconds::rep>(
-                0, spread.count())(m_random);
+        Milliseconds extra = 0;
+        if (spread.count() > 0) {
+            extra = std::uniform_int_distribution<Milliseconds>(0, spread.count())(m_random);
         }
-        due = now() + (delay.count() + extra) * kTicksPerMillisecond;
+        due = dueAfter(now(), saturatedAdd(delay.count(), extra));
         auto queued = m_queue.end();
         if (task->unique()) {
             queued = std::find_if(m_queue.begin(), m_queue.end(),
@@ -91,7 +119,7 @@ size_t TaskScheduler::cancel(const std::string& name, size_t maxCount) {
 void TaskScheduler::postpone(std::chrono::milliseconds delay) {
     {
         std::lock_guard lock(m_mutex);
-        const Ticks earliest = now() + delay.count() * kTicksPerMillisecond;
+        const Ticks earliest = dueAfter(now(), delay.count());
         for (auto& entry : m_queue) {
             entry.due = std::max(entry.due, earliest);
         }
@@ -132,7 +160,8 @@ std::unique_ptr<Task> TaskScheduler::waitForNextTask() {
                     m_queue.pop_front();
                     return task;
                 }
-                const auto left = std::chrono::microseconds((due - current + 9) / 10);
+                const Ticks ticksLeft = due - current;
+                const auto left = std::chrono::microseconds(ticksLeft / 10 + (ticksLeft % 10 != 0));
                 m_condition.wait_for(lock, std::min<std::chrono::microseconds>(left, kLongestWait));
             }
         }

@@ -3,19 +3,11 @@
 #include "common/logging/Log.h"
 #include "settings_store/Orrery.h"
 
-namespace {
-
-// A read error of the store; "not found" only means that the member is absent.
-bool failed(int err) {
-    return err != PYX_ORRERY_OK && err != PYX_ORRERY_E_NOT_FOUND;
-}
-
-}  // namespace
-
 bool AutomaticProfileSelectionRule::initializeFromOrreryObject(PyxOrreryObject object) {
     int err = 1;
+    // A missing member is a store error too (not found): such a rule is dropped.
     priority = Orrery::getObjectInt64(object, L"priority", kDefaultPriority, &err);
-    if (failed(err)) {
+    if (err != PYX_ORRERY_OK) {
         TARN_LOG(TarnPyxLogging::LevelWarning)
             << "priority reading error: " << PyxOrrery_ErrorAsString(err);
         return false;
@@ -26,7 +18,7 @@ bool AutomaticProfileSelectionRule::initializeFromOrreryObject(PyxOrreryObject o
     };
     for (const auto& [key, field] : texts) {
         *field = Orrery::getObjectString(object, key, &err);
-        if (failed(err)) {
+        if (err != PYX_ORRERY_OK) {
             TARN_LOG(TarnPyxLogging::LevelWarning)
                 << key << " reading error: " << PyxOrrery_ErrorAsString(err);
             return false;

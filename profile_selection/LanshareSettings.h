@@ -17,6 +17,7 @@ struct LanshareSettings {
 };
 
 // A value that is not an object keeps the defaults; a missing key keeps its default; a value
-// of the wrong type throws the JSON library's type error.
+// of the wrong type throws the JSON library's type error, and a "port" that is not a 32-bit
+// integer std::out_of_range.
 void from_json(const nlohmann::json& j, LanshareSettings& value);
 void to_json(nlohmann::json& j, const LanshareSettings& value);

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <locale>
 #include <regex>
+#include <utility>
 
 namespace tarn {
 
@@ -266,6 +267,75 @@ bool isIPv6Subnet(std::wstring_view text) {
         }
     }
     return false;
+}
+
+std::wstring_view addressKeyword(std::wstring_view item) {
+    // Lower-case keyword to the spelling that goes into the firewall.
+    static constexpr std::array<std::pair<std::wstring_view, std::wstring_view>, 6> kKeywords{{
+        {L"*", L"*"},
+        {L"defaultgateway", L"Defaultgateway"},
+        {L"dhcp", L"DHCP"},
+        {L"wins", L"WINS"},
+        {L"dns", L"DNS"},
+        {L"localsubnet", L"LocalSubnet"},
+    }};
+    const auto lower = [](wchar_t c) { return inRange(c, L'A', L'Z') ? c - L'A' + L'a' : c; };
+    for (const auto& [key, value] : kKeywords) {
+        if (std::equal(item.begin(), item.end(), key.begin(), key.end(),
+                       [&](wchar_t a, wchar_t b) { return lower(a) == b; })) {
+            return value;
+        }
+    }
+    return {};
+}
+
+namespace {
+
+bool isLabelCharacter(wchar_t c) {
+    return inRange(c, L'a', L'z') || inRange(c, L'A', L'Z') || inRange(c, L'0', L'9') ||
+           c == L'-' || c == L'_' || static_cast<uint32_t>(c) >= 0xA0;
+}
+
+bool isLabel(std::wstring_view label) {
+    return !label.empty() && label.size() <= 63 && label.front() != L'-' && label.back() != L'-' &&
+           std::all_of(label.begin(), label.end(), isLabelCharacter);
+}
+
+}  // namespace
+
+bool canBeHostName(std::wstring_view item) {
+    if (!item.empty() && item.back() == L'.') {
+        item.remove_suffix(1);
+    }
+    if (item.empty() || item.size() > 253) {
+        return false;
+    }
+    std::wstring_view last;
+    for (size_t start = 0;;) {
+        const size_t dot = item.find(L'.', start);
+        last = item.substr(start, dot == std::wstring_view::npos ? dot : dot - start);
+        if (!isLabel(last)) {
+            return false;
+        }
+        if (dot == std::wstring_view::npos) {
+            break;
+        }
+        start = dot + 1;
+    }
+    return !std::all_of(last.begin(), last.end(), [](wchar_t c) { return inRange(c, L'0', L'9'); });
+}
+
+std::wstring withoutZone(std::wstring_view address) {
+    const size_t zone = address.find(L'%');
+    if (zone == std::wstring_view::npos) {
+        return std::wstring(address);
+    }
+    const size_t prefix = address.rfind(L'/');
+    std::wstring result(address.substr(0, zone));
+    if (prefix != std::wstring_view::npos && prefix > zone) {
+        result += address.substr(prefix);
+    }
+    return result;
 }
 
 bool matchesPattern(AddressPattern pattern, std::wstring_view text) {

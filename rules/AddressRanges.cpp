@@ -6,6 +6,7 @@
 #include "common/Str.h"
 #include "common/logging/Log.h"
 #include "platform/win.h"
+#include "rules/AddressPatterns.h"
 
 namespace {
 
@@ -33,11 +34,11 @@ uint32_t ipv4Value(const std::wstring& text) {
            static_cast<uint32_t>(b.s_b3) << 8 | static_cast<uint32_t>(b.s_b4);
 }
 
-// Network byte order; :: when the text is no IPv6 address.
+// Network byte order, without the zone id; :: when the text is no IPv6 address.
 Bytes16 ipv6Value(const std::wstring& text) {
     IN6_ADDR address{};
     Bytes16 bytes{};
-    if (InetPtonW(AF_INET6, text.c_str(), &address) == 1) {
+    if (InetPtonW(AF_INET6, tarn::withoutZone(text).c_str(), &address) == 1) {
         std::copy(std::begin(address.u.Byte), std::end(address.u.Byte), bytes.begin());
     }
     return bytes;
@@ -158,7 +159,9 @@ AddressRanges parseAddressList(const std::wstring& text) {
         return ranges;
     }
     for (const auto& item : tarn::str::split(text, L',')) {
-        if (item.find(L':') != std::wstring::npos) {
+        if (const auto keyword = tarn::addressKeyword(item); !keyword.empty()) {
+            ranges.keywords.emplace(keyword);
+        } else if (item.find(L':') != std::wstring::npos) {
             if (const auto range = StringAsIPv6Range(item); range != IPv6Range{}) {
                 ranges.ipv6.push_back(range);
             }

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -22,10 +23,12 @@ struct IPv6Range {
     bool operator==(const IPv6Range&) const = default;
 };
 
-// Sorted by first (then last) address, overlapping and adjacent ranges merged.
+// Sorted by first (then last) address, overlapping and adjacent ranges merged; the keywords
+// ("LocalSubnet", "DNS", ...) by name, in their canonical spelling.
 struct AddressRanges {
     std::vector<IPv4Range> ipv4;
     std::vector<IPv6Range> ipv6;
+    std::set<std::wstring> keywords;
     bool operator==(const AddressRanges&) const = default;
 };
 
@@ -33,11 +36,13 @@ struct AddressRanges {
 // no address counts as 0.0.0.0. A prefix length that is no number throws std::invalid_argument
 // ("invalid stoi argument") or std::out_of_range ("stoi argument out of range").
 IPv4Range StringAsIPv4Range(const std::wstring& text);
-// The same forms for IPv6, with a decimal prefix length 0..128.
+// The same forms for IPv6, with a decimal prefix length 0..128; zone ids are ignored.
 IPv6Range StringAsIPv6Range(const std::wstring& text);
 
-// A comma-separated list; items with ":" are IPv6. Items without a valid range are dropped.
+// A comma-separated list; keywords in any letter case, items with ":" are IPv6. Other items
+// without a valid range are dropped.
 AddressRanges parseAddressList(const std::wstring& text);
 
-// Whether two address texts mean the same addresses; "*" is the same as the empty text.
+// Whether two address texts mean the same addresses; "*" is the same as the empty text, and
+// keywords compare by name.
 bool addressListsEquivalent(const std::wstring& a, const std::wstring& b);

@@ -36,7 +36,7 @@ FwDnsCache::FwDnsCache(SharedEvent stopEvent, std::chrono::milliseconds changedI
         throw std::runtime_error("Failed to initialize WinSocket library");
     }
     try {
-        m_thread = std::thread([this] { refreshLoop(); });
+        m_thread = std::thread([this, destroyed = m_destroyed] { refreshLoop(*destroyed); });
     } catch (...) {
         WSACleanup();
         throw;
@@ -45,11 +45,15 @@ FwDnsCache::FwDnsCache(SharedEvent stopEvent, std::chrono::milliseconds changedI
 
 FwDnsCache::~FwDnsCache() {
     requestStop();
-    if (m_thread.joinable()) {
+    if (m_thread.get_id() == std::this_thread::get_id()) {
+        // Destroyed from the change callback: the thread cannot wait for itself, and leaves as
+        // soon as the callback returns.
+        *m_destroyed = true;
+        m_thread.detach();
+    } else if (m_thread.joinable()) {
         try {
             m_thread.join();
         } catch (const std::system_error& e) {
-            // Destroyed on its own thread (from the change callback): it cannot wait for itself.
             TARN_LOG(TarnPyxLogging::LevelError) << e.what();
             m_thread.detach();
         }
@@ -135,7 +139,9 @@ size_t FwDnsCache::refreshCachedHosts() {
         }
     }
     if (changed != 0 && !isStopped() && m_onChanged) {
-        m_onChanged();
+        // A copy: the callback may destroy this object, and the member with it.
+        const std::function<void()> onChanged = m_onChanged;
+        onChanged();
     }
     return changed;
 }
@@ -177,13 +183,13 @@ std::vector<std::wstring> FwDnsCache::queryDns(const std::wstring& host) {
     return addresses;
 }
 
-void FwDnsCache::refreshLoop() {
+void FwDnsCache::refreshLoop(const bool& destroyed) {
     if (waitFor(m_changedInterval)) {
         return;
     }
     for (;;) {
         const bool changed = refreshCachedHosts() != 0;
-        if (waitFor(getRefreshInterval(changed))) {
+        if (destroyed || waitFor(getRefreshInterval(changed))) {
             return;
         }
     }

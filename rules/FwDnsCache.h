@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -28,6 +29,10 @@ public:
     //
     // The refresh thread calls the virtual operations: a derived class that overrides them
     // must call stop() in its own destructor.
+    //
+    // The change callback may drop the last owner: the cache is then destroyed on its own
+    // thread, which cannot wait for itself; the thread leaves when the callback returns,
+    // without touching the object again.
     FwDnsCache(SharedEvent stopEvent, std::chrono::milliseconds changedInterval,
                std::function<void()> onChanged, std::chrono::minutes lifetime);
     ~FwDnsCache() override;
@@ -58,13 +63,17 @@ private:
         int64_t lastSeen;
     };
 
-    void refreshLoop();
+    // `destroyed` belongs to the thread: it outlives the object.
+    void refreshLoop(const bool& destroyed);
 
     std::recursive_mutex m_mutex;
     std::map<std::wstring, std::vector<Entry>> m_cache;  // lower-case host names
     const std::chrono::milliseconds m_changedInterval;
     const std::chrono::milliseconds m_lifetime;
     const std::function<void()> m_onChanged;
+    // Set by a destructor that runs on the refresh thread, and read by that thread after the
+    // change callback; shared, because the thread outlives the object then.
+    const std::shared_ptr<bool> m_destroyed = std::make_shared<bool>(false);
     std::thread m_thread;
 };
 

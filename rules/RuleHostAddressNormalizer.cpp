@@ -1,7 +1,5 @@
 #include "rules/RuleHostAddressNormalizer.h"
 
-#include <array>
-#include <string_view>
 #include <utility>
 
 #include "common/Str.h"
@@ -11,26 +9,6 @@
 namespace tarn {
 
 namespace {
-
-// Lower-case keyword to the spelling that goes into the firewall.
-constexpr std::array<std::pair<std::wstring_view, std::wstring_view>, 6> kKeywords{{
-    {L"*", L"*"},
-    {L"defaultgateway", L"Defaultgateway"},
-    {L"dhcp", L"DHCP"},
-    {L"wins", L"WINS"},
-    {L"dns", L"DNS"},
-    {L"localsubnet", L"LocalSubnet"},
-}};
-
-std::wstring_view keyword(const std::wstring& item) {
-    const std::wstring lower = str::toLower(item);
-    for (const auto& [key, value] : kKeywords) {
-        if (key == lower) {
-            return value;
-        }
-    }
-    return {};
-}
 
 // Splits at `separator` into exactly two trimmed parts, or nothing.
 bool splitInTwo(const std::wstring& item, wchar_t separator, std::wstring& a, std::wstring& b) {
@@ -49,8 +27,11 @@ std::wstring asRange(const std::wstring& item) {
     if (item.find(L'-') == std::wstring::npos || !splitInTwo(item, L'-', a, b)) {
         return {};
     }
-    if ((isIPv4Address(a) && isIPv4Address(b)) || (isIPv6Address(a) && isIPv6Address(b))) {
+    if (isIPv4Address(a) && isIPv4Address(b)) {
         return a + L"-" + b;
+    }
+    if (isIPv6Address(a) && isIPv6Address(b)) {
+        return withoutZone(a) + L"-" + withoutZone(b);
     }
     return {};
 }
@@ -59,8 +40,11 @@ std::wstring asSubnet(const std::wstring& item) {
     if (item.find(L'/') == std::wstring::npos) {
         return {};
     }
-    if (isIPv4Subnet(item) || isIPv6Subnet(item)) {
+    if (isIPv4Subnet(item)) {
         return item;
+    }
+    if (isIPv6Subnet(item)) {
+        return withoutZone(item);
     }
     // An address with a dotted mask.
     std::wstring address;
@@ -71,13 +55,12 @@ std::wstring asSubnet(const std::wstring& item) {
     return {};
 }
 
-// An IPv6 address loses its zone: the firewall takes none.
 std::wstring asSingleAddress(const std::wstring& item) {
     if (isIPv4Address(item)) {
         return item;
     }
     if (isIPv6Address(item)) {
-        return item.substr(0, item.rfind(L'%'));
+        return withoutZone(item);
     }
     return {};
 }
@@ -94,7 +77,7 @@ std::wstring RuleHostAddressNormalizer::normalizeHostAddresses(
     std::set<std::wstring> bad;
     for (const auto& piece : str::split(addresses, L',')) {
         const std::wstring item = str::trim(piece);
-        if (const auto canonical = keyword(item); !canonical.empty()) {
+        if (const auto canonical = addressKeyword(item); !canonical.empty()) {
             good.emplace(canonical);
         } else if (!normalizeSingleHostAddress(item, good, hostNames)) {
             TARN_LOG(TarnPyxLogging::LevelWarning)
@@ -123,6 +106,11 @@ bool RuleHostAddressNormalizer::normalizeSingleHostAddress(
     if (!normalized.empty()) {
         good.insert(std::move(normalized));
         return true;
+    }
+    // Only what can be a host name is looked up (and published as one): a malformed address
+    // such as 10.0.0.0/33 is just invalid.
+    if (!canBeHostName(item)) {
+        return false;
     }
     // A host name: every address known for it, each of which must be an address.
     hostNames.push_back(item);

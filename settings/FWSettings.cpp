@@ -3,6 +3,8 @@
 // FWSettingsProfiles.cpp.
 #include "settings/FWSettings.h"
 
+#include <optional>
+
 #include "settings/HostExecutable.h"
 #include "settings/TarnDefaultRules.h"
 #include "settings_store/Orrery.h"
@@ -101,6 +103,7 @@ void FWSettings::subscribe() {
 void WINAPI FWSettings::subscriptionCallback(const wchar_t* key, const void*, const void*,
                                              void* context) {
     // Runs on the store library's thread: nothing may escape into it.
+    const tarn::StoreWriteQueue::CallbackScope inCallback;
     try {
         static_cast<FWSettings*>(context)->onSettingChanged(key);
     } catch (const std::exception& e) {
@@ -150,6 +153,9 @@ void FWSettings::onSettingChanged(const std::wstring& key) {
         }
         delegates = m_delegates;
     }
+    // The delegates run as store callbacks do: a write they make must not wait for a writer
+    // that may be waiting for this very call.
+    const tarn::StoreWriteQueue::CallbackScope inCallback;
     for (const auto& delegate : delegates) {
         delegate->onFWSettingChanged(key);
     }
@@ -191,8 +197,18 @@ void FWSettings::removeRuleFromList(const std::wstring& listName, const std::wst
 }
 
 void FWSettings::storeList(const std::wstring& listName) {
-    std::lock_guard lock(m_lock);
-    m_lists.storeList(writeHandle(), listName);
+    // The list as it is when the write's turn comes: an earlier copy never overwrites a later
+    // change.
+    m_writes.run([this, listName] {
+        std::optional<std::vector<std::wstring>> names;
+        {
+            std::lock_guard lock(m_lock);
+            names = m_lists.namesToStore(listName);
+        }
+        if (names) {
+            Orrery::setStringArray(writeHandle(), listName, *names);
+        }
+    });
 }
 
 std::vector<std::wstring> FWSettings::getList(const std::wstring& listName) {
@@ -212,8 +228,12 @@ std::vector<std::wstring> FWSettings::getAllTarnRuleNames() {
 // --- Cached values --------------------------------------------------------------------------
 
 void FWSettings::storeOldNetworkSettings(const FWNetworkDefaultsSettings& defaults) {
-    std::lock_guard state(m_stateMutex);
-    m_oldNetworkDefaults.storeValue(defaults);
+    {
+        std::lock_guard state(m_stateMutex);
+        m_oldNetworkDefaults.keepValue(defaults);
+    }
+    // Through the handle that the cached settings read with.
+    m_writes.run([this, defaults] { m_oldNetworkDefaults.writeValue(readHandle(), defaults); });
 }
 
 FWNetworkDefaultsSettings FWSettings::getOldNetworkSettings() {
@@ -249,7 +269,9 @@ bool FWSettings::isNetworkIsolationActive() {
 }
 
 void FWSettings::setAllowedDnsFromRules(const std::vector<std::wstring>& names) {
-    Orrery::setStringArray(readHandle(), keys::kStatusAllowedDnsFromRules, names);
+    m_writes.run([this, names] {
+        Orrery::setStringArray(readHandle(), keys::kStatusAllowedDnsFromRules, names);
+    });
 }
 
 bool FWSettings::isFirewallEnabledStatus() {
@@ -303,11 +325,13 @@ LanshareSettings FWSettings::getLanshareSettings() {
 
 void FWSettings::setLanshareAllowRulesParams(const LanshareSettings& settings,
                                              const std::wstring& subnet) {
-    std::lock_guard lock(m_lock);
-    Orrery::setInt32(writeHandle(), keys::kLanshareAllowRulesPort, settings.port);
-    Orrery::setBool(writeHandle(), keys::kLanshareAllowRulesClientEnabled, settings.clientEnabled);
-    Orrery::setBool(writeHandle(), keys::kLanshareAllowRulesServerEnabled, settings.serverEnabled);
-    Orrery::setString(writeHandle(), keys::kLanshareAllowRulesSubnet, subnet);
+    m_writes.run([this, settings, subnet] {
+        const PyxOrreryHandle handle = writeHandle();
+        Orrery::setInt32(handle, keys::kLanshareAllowRulesPort, settings.port);
+        Orrery::setBool(handle, keys::kLanshareAllowRulesClientEnabled, settings.clientEnabled);
+        Orrery::setBool(handle, keys::kLanshareAllowRulesServerEnabled, settings.serverEnabled);
+        Orrery::setString(handle, keys::kLanshareAllowRulesSubnet, subnet);
+    });
 }
 
 std::vector<std::wstring> FWSettings::getWhitelistedProcesses() {
@@ -321,13 +345,14 @@ std::vector<std::wstring> FWSettings::getWhitelistedProcesses() {
 }
 
 void FWSettings::setAutoselectedProfileName(const std::wstring& name) {
-    std::lock_guard lock(m_lock);
-    Orrery::setString(writeHandle(), keys::kCurrentAutoselectedProfileName, name);
+    m_writes.run([this, name] {
+        Orrery::setString(writeHandle(), keys::kCurrentAutoselectedProfileName, name);
+    });
 }
 
 void FWSettings::resetProfileNameChangedByUser() {
-    std::lock_guard lock(m_lock);
-    Orrery::setBool(writeHandle(), keys::kCurrentProfileNameChangedByUser, false);
+    m_writes.run(
+        [this] { Orrery::setBool(writeHandle(), keys::kCurrentProfileNameChangedByUser, false); });
 }
 
 bool FWSettings::shouldDeleteOldInboundRules() {
@@ -335,7 +360,8 @@ bool FWSettings::shouldDeleteOldInboundRules() {
 }
 
 void FWSettings::setOldInboundRulesDeleted() {
-    Orrery::setBool(readHandle(), keys::kStatusOldInboundRulesDeleted, true);
+    m_writes.run(
+        [this] { Orrery::setBool(readHandle(), keys::kStatusOldInboundRulesDeleted, true); });
 }
 
 void FWSettings::getTarnDefaultRules(std::vector<FWRule>& out) {

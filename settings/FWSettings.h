@@ -6,12 +6,14 @@
 //
 // Threads: the store's callback thread (onSettingChanged), the scheduler's thread (triggers,
 // automatic selection), the controller's worker and the DNS cache's thread call in at once.
-// The recursive lock serialises the lists, the writes through the write handle, profile reads,
-// getCurrentRules and getCurrentSettings; single reads take no lock.
+// The recursive lock serialises the lists, profile reads, getCurrentRules and
+// getCurrentSettings; single reads take no lock. Every write goes through one queue, in order,
+// and with none of these locks held (see the locks below).
 #pragma once
 
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,6 +25,7 @@
 #include "settings/FWSettingsDelegate.h"
 #include "settings/IFWSettingsProvider.h"
 #include "settings/SharedOrreryHandle.h"
+#include "settings/StoreWriteQueue.h"
 #include "settings_store/CachedRuleNamesLists.h"
 #include "settings_store/CachedSetting.h"
 
@@ -75,8 +78,9 @@ public:
     // Passes a changed key to the delegates (refreshing a cached value of that key first).
     virtual void onSettingChanged(const std::wstring& key);
     // Fills `rule` (default-constructed by the caller) from one rule object of the store;
-    // false when the rule must not be used. Refusals and partly invalid addresses are
-    // reported; resolved host names of allow rules' remote addresses join `resolvedDnsNames`.
+    // false when the rule must not be used. Disabled rules are dropped without a report;
+    // refusals and partly invalid addresses are reported; resolved host names of allow rules'
+    // remote addresses join `resolvedDnsNames`.
     virtual bool readFWRule(PyxOrreryObject ruleObject, FWRule& rule,
                             std::vector<std::wstring>& resolvedDnsNames,
                             const InvalidRuleReporter& reporter);
@@ -103,12 +107,16 @@ public:
     // The member "rules" or "additional_rules" of the current profile, or null.
     tarn::UniqueOrreryObject getCurrentProfileRulesObject(const std::wstring& memberName);
     // The global current profile name when it names a profile; else it is reset in the store
-    // (unless read-only, which gives "").
+    // (unless read-only, which gives ""). Only the dangling name is deleted: a name that
+    // another process writes meanwhile is checked instead.
     std::wstring getValidCurrentProfileName();
 
 protected:
     // The isolation object while isolation is enabled, else the first profile of that name.
     tarn::UniqueOrreryObject getProfileObject(const std::wstring& name);
+    // The member "rules" or "additional_rules" of that profile, or null.
+    tarn::UniqueOrreryObject getProfileRulesObject(const std::wstring& profileName,
+                                                   const std::wstring& memberName);
 
     PyxOrreryHandle readHandle() const { return m_readHandle.get(); }
     PyxOrreryHandle writeHandle() const { return m_writeHandle.get(); }
@@ -121,9 +129,21 @@ private:
     void scheduleTrigger(const char* taskName, std::chrono::milliseconds delay, const char* logTag,
                          const char* logLine, const wchar_t* key);
     std::shared_ptr<tarn::RuleHostAddressNormalizer> addrNormalizer();
+    // "windows.firewall.current_profile_name" as stored; none when the key is absent.
+    std::optional<std::wstring> storedCurrentProfileName();
+    void writeStatusValues(const FWCurrentSettings& settings, bool isolationActive,
+                           const FirewallGpoState& gpoState, bool serviceRunning);
 
     const std::wstring m_namespaceName;
     Tarn::TaskScheduler& m_scheduler;
+
+    // Locks, in the order in which they may be taken (never the other way round):
+    //   m_lock -> m_stateMutex -> the DNS cache's lock -> the logger's locks.
+    // No lock of ours is held across a store library call that may call back into the system:
+    // writes (which may deliver this process's own change at once) go through m_writes with no
+    // lock held, and handles are closed and subscriptions made with no lock held. Reads may run
+    // under m_lock and m_stateMutex; the library takes no lock of its own across a callback.
+    // m_writes' own mutex is taken last and never held across a write.
     std::recursive_mutex m_lock;
     tarn::SharedOrreryHandle m_readHandle;
     tarn::SharedOrreryHandle m_writeHandle;
@@ -140,4 +160,6 @@ private:
     // Guards the delegates and the cached values, which the store's callback thread touches
     // while other threads may hold the recursive lock for long.
     std::mutex m_stateMutex;
+    // Every write of the provider, in order.
+    tarn::StoreWriteQueue m_writes;
 };

@@ -10,6 +10,8 @@ namespace keys = tarn::keys;
 namespace {
 
 constexpr const wchar_t* kAllSecurityDisabled = L"AllSecurityDisabled";
+// How often a current profile name that keeps changing under the check is checked again.
+constexpr int kProfileNameRounds = 3;
 
 }  // namespace
 
@@ -46,12 +48,20 @@ tarn::UniqueOrreryObject FWSettings::getProfileObject(const std::wstring& name) 
 }
 
 tarn::UniqueOrreryObject FWSettings::getCurrentProfileObject() {
+    // The name first, without the lock: finding it may reset a dangling name in the store.
+    const std::wstring name = getCurrentProfileName();
     std::lock_guard lock(m_lock);
-    return getProfileObject(getCurrentProfileName());
+    return getProfileObject(name);
 }
 
 tarn::UniqueOrreryObject FWSettings::getCurrentProfileRulesObject(const std::wstring& memberName) {
-    const tarn::UniqueOrreryObject profile = getCurrentProfileObject();
+    return getProfileRulesObject(getCurrentProfileName(), memberName);
+}
+
+tarn::UniqueOrreryObject FWSettings::getProfileRulesObject(const std::wstring& profileName,
+                                                           const std::wstring& memberName) {
+    std::lock_guard lock(m_lock);
+    const tarn::UniqueOrreryObject profile = getProfileObject(profileName);
     if (!profile) {
         TARN_LOG(TarnPyxLogging::LevelWarning) << "Current profile not found";
         return {};
@@ -81,29 +91,55 @@ std::wstring FWSettings::getCurrentProfileName() {
 }
 
 std::wstring FWSettings::getValidCurrentProfileName() {
-    const std::wstring name = Orrery::getString(readHandle(), keys::kCurrentProfileName);
-    if (getProfileObject(name)) {
-        return name;
+    std::optional<std::wstring> name = storedCurrentProfileName();
+    // Another process may write a name while this one looks: each round checks the name it
+    // read, and a name changed meanwhile gets the next round. Only the name found dangling is
+    // deleted, never one written since.
+    for (int round = 0; round < kProfileNameRounds; ++round) {
+        if (getProfileObject(name.value_or(L""))) {
+            return name.value_or(L"");
+        }
+        if (isCurrentProfileNameLocked()) {
+            TARN_LOG(TarnPyxLogging::LevelError)
+                << "Global current prifile wasn't found in profile list. Global current profile "
+                   "name: "
+                << name.value_or(L"");
+            return {};
+        }
+        std::optional<std::wstring> now = storedCurrentProfileName();
+        if (now == name) {
+            if (name) {
+                // The store's default takes over.
+                m_writes.run(
+                    [this] { Orrery::deleteValue(readHandle(), keys::kCurrentProfileName); });
+            }
+            return Orrery::getString(readHandle(), keys::kCurrentProfileName);
+        }
+        name = std::move(now);
     }
-    if (!isCurrentProfileNameLocked()) {
-        // The store's default takes over.
-        Orrery::deleteValue(readHandle(), keys::kCurrentProfileName);
-        return Orrery::getString(readHandle(), keys::kCurrentProfileName);
+    return name.value_or(L"");
+}
+
+std::optional<std::wstring> FWSettings::storedCurrentProfileName() {
+    int err = 1;
+    const tarn::UniqueOrreryString text(
+        PyxOrrery_GetString(readHandle(), keys::kCurrentProfileName, L"", &err));
+    if (err == PYX_ORRERY_E_NOT_FOUND) {
+        return std::nullopt;
     }
-    TARN_LOG(TarnPyxLogging::LevelError)
-        << "Global current prifile wasn't found in profile list. Global current profile name: "
-        << name;
-    return {};
+    return text ? std::wstring(static_cast<const wchar_t*>(text.get())) : std::wstring();
 }
 
 std::vector<FWRule> FWSettings::getCurrentRules(std::vector<std::wstring>& resolvedDnsNames,
                                                 const InvalidRuleReporter& reporter) {
+    // The name first, without the lock: finding it may reset a dangling name in the store.
+    const std::wstring profileName = getCurrentProfileName();
     std::lock_guard lock(m_lock);
     std::vector<FWRule> rules;
-    readRulesFromRulesArray(getCurrentProfileRulesObject(L"rules"), rules, resolvedDnsNames,
+    readRulesFromRulesArray(getProfileRulesObject(profileName, L"rules"), rules, resolvedDnsNames,
                             reporter);
     if (isNetworkIsolationEnabled()) {
-        readRulesFromRulesArray(getCurrentProfileRulesObject(L"additional_rules"), rules,
+        readRulesFromRulesArray(getProfileRulesObject(profileName, L"additional_rules"), rules,
                                 resolvedDnsNames, reporter);
     }
     appendLanshareRules(readHandle(), rules);
@@ -111,9 +147,10 @@ std::vector<FWRule> FWSettings::getCurrentRules(std::vector<std::wstring>& resol
 }
 
 FWCurrentSettings FWSettings::getCurrentSettings() {
-    std::lock_guard lock(m_lock);
     FWCurrentSettings settings;
+    // The name first, without the lock: finding it may reset a dangling name in the store.
     settings.profileName = getCurrentProfileName();
+    std::lock_guard lock(m_lock);
     const bool isolation = isNetworkIsolationEnabled();
     const bool allOff = Orrery::getString(readHandle(), keys::kComputerSecurityProtectionStatus) ==
                         kAllSecurityDisabled;
@@ -127,7 +164,7 @@ FWCurrentSettings FWSettings::getCurrentSettings() {
     if (!settings.firewallEnabled) {
         return settings;
     }
-    if (const tarn::UniqueOrreryObject profile = getCurrentProfileObject()) {
+    if (const tarn::UniqueOrreryObject profile = getProfileObject(settings.profileName)) {
         settings.allowOtherRules = Orrery::getObjectBool(profile.get(), L"allow_other_rules", true);
         settings.profileVisibleName =
             Orrery::getObjectString(profile.get(), L"profile_visible_name");
@@ -139,6 +176,13 @@ FWCurrentSettings FWSettings::getCurrentSettings() {
 
 void FWSettings::writeStatus(const FWCurrentSettings& settings, bool isolationActive,
                              const FirewallGpoState& gpoState, bool serviceRunning) {
+    m_writes.run([this, settings, isolationActive, gpoState, serviceRunning] {
+        writeStatusValues(settings, isolationActive, gpoState, serviceRunning);
+    });
+}
+
+void FWSettings::writeStatusValues(const FWCurrentSettings& settings, bool isolationActive,
+                                   const FirewallGpoState& gpoState, bool serviceRunning) {
     const PyxOrreryHandle handle = readHandle();
     Orrery::setString(handle, keys::kStatusCurrentSecurityLevel, settings.profileName);
     Orrery::setString(handle, keys::kStatusCurrentSecurityLevelName, settings.profileVisibleName);

@@ -50,9 +50,17 @@ void CachedRuleNamesLists::removeRuleFromList(const std::wstring& listKey,
 }
 
 void CachedRuleNamesLists::storeList(PyxOrreryHandle handle, const std::wstring& listKey) {
-    if (const auto* names = findList(m_lists, listKey, "storeList")) {
+    if (const auto names = namesToStore(listKey)) {
         Orrery::setStringArray(handle, listKey, *names);
     }
+}
+
+std::optional<std::vector<std::wstring>> CachedRuleNamesLists::namesToStore(
+    const std::wstring& listKey) const {
+    if (const auto* names = findList(m_lists, listKey, "storeList")) {
+        return *names;
+    }
+    return std::nullopt;
 }
 
 std::vector<std::wstring> CachedRuleNamesLists::getList(const std::wstring& listKey) const {

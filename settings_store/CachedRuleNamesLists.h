@@ -4,6 +4,7 @@
 #pragma once
 
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,8 @@ public:
     void removeRuleFromList(const std::wstring& listKey, const std::wstring& ruleName);
     // Writes the list as a JSON array of strings.
     void storeList(PyxOrreryHandle handle, const std::wstring& listKey);
+    // What storeList writes: a copy of the list, or none for an unknown key (logged).
+    std::optional<std::vector<std::wstring>> namesToStore(const std::wstring& listKey) const;
     std::vector<std::wstring> getList(const std::wstring& listKey) const;
     // Replaces every list by what the store holds (empty when it cannot be read).
     void loadLists(PyxOrreryHandle handle);

@@ -42,10 +42,17 @@ public:
 
     // Keeps the value and writes it as JSON; a failed write is logged, the value stays.
     void storeValue(const T& value) {
+        keepValue(value);
+        writeValue(m_handle, value);
+    }
+    // The two halves of storeValue, for an owner that must not hold its lock while writing.
+    void keepValue(const T& value) {
         m_value = value;
         m_hasValue = true;
+    }
+    void writeValue(PyxOrreryHandle handle, const T& value) const {
         const std::string text = nlohmann::json(value).dump();
-        const int code = PyxOrrery_SetObjectFromStringUtf8(m_handle, m_key.c_str(), text.c_str());
+        const int code = PyxOrrery_SetObjectFromStringUtf8(handle, m_key.c_str(), text.c_str());
         if (code != PYX_ORRERY_OK) {
             TARN_LOG_TAG(TarnPyxLogging::LevelWarning, storeValueTag())
                 << "Error writing " << m_key << ": " << PyxOrrery_ErrorAsString(code);

@@ -5,6 +5,7 @@
 
 #include "common/Str.h"
 #include "fuzz/rules/FuzzText.h"
+#include "rules/AddressPatterns.h"
 #include "rules/RuleHostAddressNormalizer.h"
 
 namespace {
@@ -50,10 +51,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::wstring result = normalizer.normalizeHostAddresses(text, hostNames, invalid);
     checkSortedSet(result);
     checkSortedSet(invalid);
-    // Only host names can be invalid.
+    // Only what can be a host name is looked up; an invalid item was looked up in vain, or
+    // cannot be a host name at all.
+    for (const auto& name : hostNames) {
+        check(tarn::canBeHostName(name));
+    }
     if (!invalid.empty()) {
         for (const auto& item : tarn::str::split(invalid, L',')) {
-            check(std::find(hostNames.begin(), hostNames.end(), item) != hostNames.end());
+            check(std::find(hostNames.begin(), hostNames.end(), item) != hostNames.end() ||
+                  !tarn::canBeHostName(item));
         }
     }
     // Normalising the result again changes nothing: it holds no host names. (Cutting a zone

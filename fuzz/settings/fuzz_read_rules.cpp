@@ -77,7 +77,9 @@ const std::set<std::wstring>& knownReasons() {
         L"Remote address is invalid. Rule has been applied only partially",
         L"This rule has the same name as another rule",
         L"This rule blocks Tarn services",
-        L"This rule blocks DNS services"};
+        L"This rule blocks DNS services",
+        L"Member has the wrong type",
+        L"Protocol is invalid"};
     return reasons;
 }
 

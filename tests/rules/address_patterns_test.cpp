@@ -98,4 +98,50 @@ TEST(AddressPatterns, LongTextsAreRefusedWithoutRecursion) {
     EXPECT_FALSE(tarn::isIPv4Address(std::wstring(200000, L'1')));
 }
 
+TEST(AddressPatterns, OnlyNamesThatCanBeHostNamesAreLookedUp) {
+    const std::vector<std::pair<std::wstring, bool>> cases = {
+        {L"intranet", true},
+        {L"wiki.corp.example.com", true},
+        {L"wiki.corp.example.com.", true},
+        {L"1und1.de", true},
+        {L"_ldap.corp.example", true},
+        {L"xn--bcher-kva.example", true},
+        {L"b\u00fccher.example", true},
+        {std::wstring(63, L'a') + L".example", true},
+        {std::wstring(64, L'a') + L".example", false},
+        {std::wstring(250, L'a').insert(63, L".").insert(127, L".").insert(191, L"."), true},
+        {std::wstring(251, L'a').insert(63, L".").insert(127, L".").insert(191, L"."), false},
+        {L"-lead.example", false},
+        {L"trail-.example", false},
+        {L"a..b", false},
+        {L".example", false},
+        {L"", false},
+        {L".", false},
+        {L"10.0.0.300", false},  // a malformed address, which a resolver would read as one
+        {L"10.1", false},
+        {L"10.0.0.0/33", false},
+        {L"10.0.0.1-fe80::1", false},
+        {L"fe80::1", false},
+        {L"*.example", false},
+        {L"two words", false},
+        {L"tab\there", false},
+        {L"ctrl\u0085.example", false},
+    };
+    for (const auto& [item, expected] : cases) {
+        EXPECT_EQ(tarn::canBeHostName(item), expected) << tarn::str::toUtf8(item);
+    }
+}
+
+TEST(AddressPatterns, KeywordsInAnyCaseAndZonesThatGo) {
+    EXPECT_EQ(tarn::addressKeyword(L"LOCALsubnet"), L"LocalSubnet");
+    EXPECT_EQ(tarn::addressKeyword(L"DefaultGateway"), L"Defaultgateway");
+    EXPECT_EQ(tarn::addressKeyword(L"*"), L"*");
+    EXPECT_EQ(tarn::addressKeyword(L"dns2"), L"");
+    EXPECT_EQ(tarn::addressKeyword(L""), L"");
+    EXPECT_EQ(tarn::withoutZone(L"fe80::1%12"), L"fe80::1");
+    EXPECT_EQ(tarn::withoutZone(L"fe80::1%eth0/64"), L"fe80::1/64");
+    EXPECT_EQ(tarn::withoutZone(L"fe80::1/64"), L"fe80::1/64");
+    EXPECT_EQ(tarn::withoutZone(L"fe80::1%a%b"), L"fe80::1");
+}
+
 }  // namespace

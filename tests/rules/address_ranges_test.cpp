@@ -52,8 +52,12 @@ TEST(AddressRanges, IPv6Forms) {
          {ip6({0xfe80}), ip6({0xfebf, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF})}},
         {L"::/0", {{}, all}},
         {L"::9-::1", {ip6({0, 0, 0, 0, 0, 0, 0, 1}), ip6({0, 0, 0, 0, 0, 0, 0, 9})}},
-        {L"fe80::1%3", {}},
         {L"::1-::2-::3", {}},
+        // Zone ids do not stop an address from becoming a number.
+        {L"fe80::1%3", {ip6({0xfe80, 0, 0, 0, 0, 0, 0, 1}), ip6({0xfe80, 0, 0, 0, 0, 0, 0, 1})}},
+        {L"fe80::1%1-fe80::9%1",
+         {ip6({0xfe80, 0, 0, 0, 0, 0, 0, 1}), ip6({0xfe80, 0, 0, 0, 0, 0, 0, 9})}},
+        {L"fe80::1%1/64", {ip6({0xfe80}), ip6({0xfe80, 0, 0, 0, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF})}},
     };
     for (const auto& [text, range] : cases) {
         EXPECT_EQ(StringAsIPv6Range(text), range) << std::string(text.begin(), text.end());
@@ -89,6 +93,7 @@ TEST(AddressRanges, ListsAreSortedAndMerged) {
     EXPECT_EQ(list.ipv6, (std::vector<IPv6Range>{
                              {ip6({0, 0, 0, 0, 0, 0, 0, 0xff}), ip6({0, 0, 0, 0, 0, 0, 1, 0})},
                              {ip6({2}), ip6({2})}}));
+    EXPECT_EQ(list.keywords, (std::set<std::wstring>{L"*", L"LocalSubnet"}));
     EXPECT_EQ(parseAddressList(L""), AddressRanges{});
     // Nothing follows the last address: a range ending there swallows every later one.
     EXPECT_EQ(parseAddressList(L"::/0,1::1").ipv6.size(), 1u);
@@ -107,7 +112,16 @@ TEST(AddressRanges, ListsCompareByMeaning) {
         {L"10.0.0.1", L"10.0.0.2", false},
         {L"10.0.0.1", L"10.0.0.1,::1", false},
         {L"fe80::/64", L"fe80::-fe80::ffff:ffff:ffff:ffff", true},
-        {L"LocalSubnet", L"DNS", true},  // neither has a numeric range
+        // Keywords compare by name, in any letter case.
+        {L"LocalSubnet", L"DNS", false},
+        {L"10.0.0.1,LocalSubnet", L"10.0.0.1", false},
+        {L"DNS,10.0.0.1,LocalSubnet", L"10.0.0.1,localsubnet,dns", true},
+        {L"DefaultGateway", L"Defaultgateway", true},
+        {L"10.0.0.1,DHCP", L"10.0.0.1,WINS", false},
+        // A zone id is no part of the address.
+        {L"fe80::1%1/64", L"::/64", false},
+        {L"fe80::1%1/64", L"fe80::/64", true},
+        {L"fe80::1%1-fe80::9%1", L"fe80::1-fe80::9", true},
     };
     for (const auto& [a, b, equivalent] : cases) {
         EXPECT_EQ(addressListsEquivalent(a, b), equivalent)

@@ -3,6 +3,8 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstring>
+#include <future>
 
 #include "platform/win.h"
 #include "rules/FwDnsCache.h"
@@ -193,6 +195,72 @@ TEST(DnsCacheThread, RefreshesCallBackOnceForAChangeAndThenWaitLonger) {
     EXPECT_EQ(cache.getAddresses(L"t.example"), (Addresses{L"10.0.0.1", L"10.0.0.2"}));
     cache.stop();  // must end the 1 ms waits and the thread at once
     EXPECT_EQ(changes, 1);
+}
+
+// Memory that stays mapped after it is released, filled with a pattern: a thread that still
+// used a destroyed object would follow garbage pointers and crash, not go unnoticed.
+struct PoisonedArena {
+    alignas(std::max_align_t) static inline unsigned char bytes[4096];
+};
+
+template <typename T>
+struct PoisoningAllocator {
+    using value_type = T;
+    PoisoningAllocator() = default;
+    template <typename U>
+    explicit PoisoningAllocator(const PoisoningAllocator<U>&) {}
+    T* allocate(size_t n) {
+        EXPECT_LE(n * sizeof(T), sizeof(PoisonedArena::bytes));
+        return reinterpret_cast<T*>(PoisonedArena::bytes);
+    }
+    void deallocate(T* p, size_t n) { std::memset(static_cast<void*>(p), 0xA5, n * sizeof(T)); }
+    bool operator==(const PoisoningAllocator&) const = default;
+};
+
+// Tells a waiting test that the thread it was given to has ended.
+struct SignalAtThreadExit {
+    std::promise<void>* exited = nullptr;
+    ~SignalAtThreadExit() {
+        if (exited != nullptr) {
+            exited->set_value();
+        }
+    }
+};
+thread_local SignalAtThreadExit t_signalAtExit;
+
+// Refreshes every millisecond, after a first wait that leaves the construction time to end
+// before the thread makes its first virtual call.
+class FastCache : public FwDnsCache {
+public:
+    explicit FastCache(std::function<void()> onChanged)
+        : FwDnsCache(nullptr, 500ms, std::move(onChanged), 240min) {}
+    ~FastCache() override { stop(); }
+    std::chrono::milliseconds getRefreshInterval(bool) const override { return 1ms; }
+};
+
+TEST(DnsCacheThread, TheLastOwnerMayLetGoInTheChangeCallback) {
+    std::promise<void> exited;
+    std::mutex mutex;
+    std::shared_ptr<FastCache> owner;
+    auto dropOwner = [&] {
+        t_signalAtExit.exited = &exited;
+        std::shared_ptr<FastCache> last;
+        {
+            std::lock_guard lock(mutex);
+            last.swap(owner);
+        }
+        last.reset();  // the cache is destroyed here, on its own refresh thread
+    };
+    sim::winsock::setDnsAnswer(L"owner.example", {L"10.0.0.1"});
+    auto cache = std::allocate_shared<FastCache>(PoisoningAllocator<FastCache>(), dropOwner);
+    ASSERT_EQ(cache->getAddresses(L"owner.example"), Addresses{L"10.0.0.1"});
+    {
+        std::lock_guard lock(mutex);
+        owner = std::move(cache);
+    }
+    sim::winsock::setDnsAnswer(L"owner.example", {L"10.0.0.2"});  // the next refresh changes
+    EXPECT_EQ(exited.get_future().wait_for(30s), std::future_status::ready)
+        << "the refresh thread outlived its cache";
 }
 
 }  // namespace

@@ -36,13 +36,17 @@ TEST(RuleHostAddressNormalizer, NormalizesKeywordsAddressesRangesSubnetsAndHosts
         {L"dns,Wins,*,DefaultGateway,DHCP,dhcp", L"*,DHCP,DNS,Defaultgateway,WINS", L"", {}},
         {L"10.0.0.1 - 10.0.0.9", L"10.0.0.1-10.0.0.9", L"", {}},
         {L"fe80::1 -\tfe80::9", L"fe80::1-fe80::9", L"", {}},
-        {L"10.0.0.1-fe80::1", L"", L"10.0.0.1-fe80::1", {L"10.0.0.1-fe80::1"}},
+        {L"10.0.0.1-fe80::1", L"", L"10.0.0.1-fe80::1", {}},  // no host name: not looked up
         {L"10.0.0.0/24,10.0.0.0/255.255.255.0", L"10.0.0.0/24,10.0.0.0/255.255.255.0", L"", {}},
         {L"10.0.0.0 / 255.255.255.0", L"10.0.0.0/255.255.255.0", L"", {}},
-        {L"10.0.0.0/33", L"", L"10.0.0.0/33", {L"10.0.0.0/33"}},
+        {L"10.0.0.0/33", L"", L"10.0.0.0/33", {}},
+        {L"10.0.0.300,10.1", L"", L"10.0.0.300,10.1", {}},
         {L"2001:db8::/32", L"2001:db8::/32", L"", {}},
         {L"fe80::1%12,10.0.0.1,10.0.0.1", L"10.0.0.1,fe80::1", L"", {}},
-        {L"fe80::1%a%b", L"fe80::1%a", L"", {}},                  // only the last zone goes
+        // The zone goes wherever an address is written: the firewall takes none.
+        {L"fe80::1%a%b", L"fe80::1", L"", {}},
+        {L"fe80::1%1/64", L"fe80::1/64", L"", {}},
+        {L"fe80::1%1 - fe80::9%1", L"fe80::1-fe80::9", L"", {}},
         {L"Two.example", L"", L"Two.example", {L"Two.example"}},  // the resolver decides case
         {L"two.example", L"10.1.1.1,10.1.1.2", L"", {L"two.example"}},
         {L"v6.example", L"10.1.1.1,fe80::5", L"", {L"v6.example"}},

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <limits>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -215,6 +216,21 @@ TEST_F(SchedulerTest, PostponeMovesOnlyEarlierTasks) {
     scheduler.advance(4000ms);
     ASSERT_TRUE(journal.waitFor(3));
     EXPECT_EQ(journal.entries().back(), "late");
+}
+
+TEST_F(SchedulerTest, NoLimitMeansNeverRatherThanAtOnce) {
+    constexpr auto kNoLimit = std::chrono::milliseconds::max();
+    EXPECT_EQ(scheduler.schedule(task("never"), kNoLimit),
+              std::numeric_limits<TaskScheduler::Ticks>::max());
+    scheduler.schedule(task("postponed"), 10ms);
+    scheduler.postpone(kNoLimit);
+    startLoop();
+    scheduler.advance(24h * 365 * 100);
+    scheduler.schedule(task("probe"), 0ms);
+    ASSERT_TRUE(journal.waitFor(1));
+    scheduler.schedule(task("second probe"), 0ms);
+    ASSERT_TRUE(journal.waitFor(2));
+    EXPECT_EQ(journal.entries(), (std::vector<std::string>{"probe", "second probe"}));
 }
 
 TEST_F(SchedulerTest, SpreadAddsAtMostTheSpread) {

@@ -205,7 +205,8 @@ TEST_F(ExamplePolicyTest, TheBrokenPolicyMeetsEveryRefusal) {
                            L"Remote address is invalid",
                            L"Remote address is invalid. Rule has been applied only partially",
                            L"This rule has the same name as another rule",
-                           L"This rule blocks Tarn services", L"This rule blocks DNS services"}));
+                           L"This rule blocks Tarn services", L"This rule blocks DNS services",
+                           L"Protocol is invalid", L"Member has the wrong type"}));
 }
 
 TEST_F(ExamplePolicyTest, TheViewerShowsProfileRulesRefusalsAndDefaults) {
@@ -217,7 +218,7 @@ TEST_F(ExamplePolicyTest, TheViewerShowsProfileRulesRefusalsAndDefaults) {
     for (const char* expected :
          {"Current profile: broken\n", "Visible name: Every way a rule can be refused\n",
           "  firewall enabled: yes\n", "Current rules (4):\n  [Accepted: allow web proxy],",
-          "Refused or partly applied rules (9):\n  short: Name is too short\n    [short],",
+          "Refused or partly applied rules (11):\n  short: Name is too short\n    [short],",
           "  Refused: blocks the web ports: This rule blocks Tarn services (invalid: 80)\n",
           "Default rules (7):\n  [Tarn Carrier: Allow outbound TCP traffic],"}) {
         EXPECT_NE(text.find(expected), std::string::npos) << expected << "\n" << text;

@@ -1,5 +1,8 @@
 // Profiles on a real store: which profile is current, the current settings and rules, and the
 // status written back.
+#include <functional>
+#include <utility>
+
 #include "settings/HostExecutable.h"
 #include "tests/settings/ProviderTestSupport.h"
 #include "tests/support/LogCapture.h"
@@ -82,6 +85,38 @@ TEST_F(ProfilesTest, ADanglingNameIsResetUnlessItIsReadOnly) {
                      2))
         << log.dump();
     EXPECT_EQ(settings->getCurrentSettings().profileVisibleName, L"");
+}
+
+// Another process writes the current profile name while the provider checks the stored one.
+class RacingSettings : public tarn::test::FixedDnsSettings {
+public:
+    using FixedDnsSettings::FixedDnsSettings;
+    std::function<void()> whileChecking;
+
+    bool isCurrentProfileNameLocked() override {
+        if (auto write = std::exchange(whileChecking, nullptr)) {
+            write();
+        }
+        return FixedDnsSettings::isCurrentProfileNameLocked();
+    }
+};
+
+TEST_F(ProfilesTest, OnlyTheDanglingNameIsDeletedNeverOneWrittenMeanwhile) {
+    settings->stop();
+    auto racing = std::make_shared<RacingSettings>(L"test", scheduler, tarn::makeSharedEvent());
+    settings = racing;
+    ASSERT_TRUE(racing->start({}));
+
+    set(keys::kCurrentProfileName, R"("gone")");
+    racing->whileChecking = [this] { set(keys::kCurrentProfileName, R"("home")"); };
+    EXPECT_EQ(settings->getCurrentProfileName(), L"home");
+    EXPECT_EQ(stored(keys::kCurrentProfileName), R"("home")");
+
+    // A name changed to another dangling one is checked in its turn, and that one goes.
+    set(keys::kCurrentProfileName, R"("gone")");
+    racing->whileChecking = [this] { set(keys::kCurrentProfileName, R"("also gone")"); };
+    EXPECT_EQ(settings->getCurrentProfileName(), L"");
+    EXPECT_EQ(stored(keys::kCurrentProfileName), std::nullopt);
 }
 
 TEST_F(ProfilesTest, CurrentSettingsComeFromTheFirstProfileOfTheName) {

@@ -161,18 +161,55 @@ TEST_F(ProviderTest, LanshareSettingsFallBackToTheirDefaults) {
     EXPECT_EQ(settings->getLanshareSettings(), defaults);
 }
 
+TEST_F(ProviderTest, OnlyA32BitIntegerIsALansharePort) {
+    start();
+    const std::pair<std::string, std::optional<int32_t>> cases[] = {
+        {"8080", 8080},
+        {"0", 0},
+        {"-1", -1},
+        {"2147483647", 2147483647},
+        {"-2147483648", -2147483647 - 1},
+        {"4294975376", std::nullopt},  // 2^32 + 8080
+        {"2147483648", std::nullopt},
+        {"-2147483649", std::nullopt},
+        {"18446744073709551615", std::nullopt},
+        {"8080.9", std::nullopt},
+        {"8080.0", std::nullopt},
+        {"true", std::nullopt},
+        {"null", std::nullopt},
+    };
+    for (const auto& [port, expected] : cases) {
+        tarn::test::LogCapture log;
+        set(keys::kLanshare, R"({"server_enabled": true, "port": )" + port + "}");
+        const LanshareSettings read = settings->getLanshareSettings();
+        if (expected) {
+            EXPECT_EQ(read, (LanshareSettings{true, false, *expected, L""})) << port;
+        } else {
+            EXPECT_EQ(read, LanshareSettings{}) << port << ": the defaults, nothing allowed";
+            EXPECT_TRUE(log.contains("Failed to parse 'windows.ferry2.lanshare'. Error : ", 3))
+                << port << log.dump();
+        }
+    }
+}
+
 TEST_F(ProviderTest, SelectionRulesAreOrderedByPriority) {
     start();
     tarn::test::LogCapture log;
     EXPECT_FALSE(settings->getAutomaticProfileSelectionSettings().enabled);
     EXPECT_TRUE(log.contains("Settings cannot be read: ", 3));
-    set(keys::kAutomaticProfileSelection, R"({"enabled": true, "rules": [
-        {"priority": 5, "profile_name": "first five"},
-        {"profile_name": "no priority", "method1": "always"},
-        {"priority": -1, "profile_name": "low", "method1": "my_network", "argument1": "10.*.*.*"},
-        {"priority": 5, "profile_name": "second five"},
-        {"priority": 2, "profile_name": "bad", "argument2": 7},
-        {"priority": "3", "profile_name": "bad priority"}]})");
+    const auto rule = [](const std::string& priority, const std::string& name,
+                         const std::string& extra = "") {
+        return R"({"priority": )" + priority + R"(, "profile_name": ")" + name +
+               R"(", "method1": "always", "argument1": "", "method2": "always", "argument2": "")" +
+               extra + "}";
+    };
+    set(keys::kAutomaticProfileSelection,
+        R"({"enabled": true, "rules": [)" + rule("5", "first five") + "," +
+            rule("-1", "low", R"(, "more": 1)") + "," + rule("5", "second five") + "," +
+            rule("987654321", "last") + "," +
+            R"({"priority": 2, "profile_name": "bad", "method1": "always", "argument1": "",
+                "method2": "always", "argument2": 7},)" +
+            rule(R"("3")", "bad priority") + "]}");
     const auto selection = settings->getAutomaticProfileSelectionSettings();
     EXPECT_TRUE(selection.enabled);
     std::vector<std::pair<int64_t, std::wstring>> order;
@@ -180,10 +217,30 @@ TEST_F(ProviderTest, SelectionRulesAreOrderedByPriority) {
         order.emplace_back(priority, rule.profileName);
     }
     EXPECT_EQ(order, (std::vector<std::pair<int64_t, std::wstring>>{
-                         {-1, L"low"}, {5, L"second five"}, {987654321, L"no priority"}}));
-    EXPECT_EQ(selection.rules.at(-1).argument1, L"10.*.*.*");
+                         {-1, L"low"}, {5, L"second five"}, {987654321, L"last"}}));
+    EXPECT_EQ(selection.rules.at(-1).method2, L"always");
     EXPECT_TRUE(log.contains("argument2 reading error: ", 3)) << log.dump();
     EXPECT_TRUE(log.contains("priority reading error: ", 3));
+}
+
+TEST_F(ProviderTest, SelectionRulesMissingAMemberAreDropped) {
+    start();
+    set(keys::kAutomaticProfileSelection, R"({"enabled": true, "rules": [
+        {"profile_name": "no priority", "method1": "always", "argument1": "",
+         "method2": "always", "argument2": ""},
+        {"priority": 1, "profile_name": "no arguments", "method1": "always", "method2": "always"},
+        {"priority": 2, "method1": "always", "argument1": "", "method2": "always",
+         "argument2": ""},
+        {"priority": 3, "profile_name": "complete", "method1": "my_network",
+         "argument1": "10.*.*.*", "method2": "always", "argument2": ""}]})");
+    tarn::test::LogCapture log;
+    const auto selection = settings->getAutomaticProfileSelectionSettings();
+    ASSERT_EQ(selection.rules.size(), 1u);
+    EXPECT_EQ(selection.rules.begin()->second.profileName, L"complete");
+    for (const char* member : {"priority", "argument1", "profile_name"}) {
+        EXPECT_TRUE(log.contains(std::string(member) + " reading error: ", 3))
+            << member << log.dump();
+    }
 }
 
 }  // namespace

@@ -53,12 +53,55 @@ TEST_F(RuleReadingTest, FieldsAreCleanedAndParsed) {
 }
 
 TEST_F(RuleReadingTest, ProtocolTexts) {
-    for (const auto& [text, protocol] :
-         std::vector<std::pair<std::string, int32_t>>{{"17", 17}, {"any", 0}, {" 58", 58}}) {
+    // "any" is every protocol; a text that is no number is no protocol (not 0, HOPOPT).
+    const std::pair<std::string, std::optional<int32_t>> cases[] = {{"", 6},
+                                                                    {"17", 17},
+                                                                    {" 58", 58},
+                                                                    {"any", 256},
+                                                                    {"0", 0},
+                                                                    {"tcp", std::nullopt},
+                                                                    {"Any", std::nullopt},
+                                                                    {"6a", std::nullopt},
+                                                                    {"-1", std::nullopt},
+                                                                    {" ", std::nullopt},
+                                                                    {"+6", std::nullopt}};
+    for (const auto& [text, protocol] : cases) {
+        reports.clear();
         const auto rule = readOne(R"({"name": "protocol rule", "protocol": ")" + text + R"("})");
-        ASSERT_TRUE(rule) << text;
-        EXPECT_EQ(rule->protocol, protocol) << text;
+        ASSERT_EQ(rule.has_value(), protocol.has_value()) << text;
+        if (protocol) {
+            EXPECT_EQ(rule->protocol, *protocol) << text;
+            EXPECT_TRUE(reports.empty()) << text;
+        } else {
+            EXPECT_EQ(reports, (std::vector<Report>{{L"protocol rule", L"Protocol is invalid",
+                                                     tarn::str::fromUtf8(text)}}))
+                << text;
+        }
     }
+}
+
+TEST_F(RuleReadingTest, MembersOfAWrongTypeRefuseTheRule) {
+    const std::pair<std::string, std::wstring> cases[] = {
+        {R"("remote_addresses": ["10.0.0.1"])", L"remote_addresses"},
+        {R"("protocol": 6)", L"protocol"},
+        {R"("enabled": "yes")", L"enabled"},
+        {R"("send_alerts": 1)", L"send_alerts"},
+        {R"("interfaces": "eth0")", L"interfaces"},
+        {R"("interfaces": [1])", L"interfaces"},
+        {R"("description": null, "action": {"allow": true})", L"description,action"},
+    };
+    for (const auto& [members, wrong] : cases) {
+        reports.clear();
+        EXPECT_FALSE(readOne(R"({"name": "typed rule", )" + members + "}")) << members;
+        EXPECT_EQ(reports,
+                  (std::vector<Report>{{L"typed rule", L"Member has the wrong type", wrong}}))
+            << members;
+    }
+    // Disabled, the rule goes without a word; members that are absent are no fault.
+    reports.clear();
+    EXPECT_FALSE(readOne(R"({"name": "typed rule", "enabled": false, "protocol": 6})"));
+    EXPECT_TRUE(readOne(R"({"name": "typed rule", "interfaces": []})"));
+    EXPECT_TRUE(reports.empty());
 }
 
 TEST_F(RuleReadingTest, RefusalsAndPartialRules) {
@@ -91,10 +134,12 @@ TEST_F(RuleReadingTest, RefusalsAndPartialRules) {
         {R"({"name": "bad", "local_addresses": "x.invalid"})",
          false,
          {{L"bad", L"Name is too short", L""}}},
-        // Disabled rules are dropped silently, whatever their addresses.
+        // Disabled rules are dropped silently, whatever their addresses and names.
         {R"({"name": "disabled rule", "enabled": false, "remote_addresses": "x.invalid"})",
          false,
          {}},
+        {R"({"name": "short", "enabled": false})", false, {}},
+        {R"({"name": "", "enabled": false, "protocol": "tcp"})", false, {}},
         {R"({"name": "blocks the web", "action": "block", "direction": "out", "remote_ports": "80"})",
          false,
          {{L"blocks the web", L"This rule blocks Tarn services", L"80"}}},

@@ -68,7 +68,8 @@ private:
 
 class IPAdapter {
 public:
-    explicit IPAdapter(std::shared_ptr<const detail::IPAdapterImpl> impl) : m_impl(std::move(impl)) {}
+    explicit IPAdapter(std::shared_ptr<const detail::IPAdapterImpl> impl)
+        : m_impl(std::move(impl)) {}
 
     bool isUsable() const { return m_impl->isUsable(); }
     std::string getName() const { return m_impl->getName(); }

@@ -85,10 +85,12 @@ std::vector<uint8_t> IPv6Address::getBytes() const {
 
 IPAddress::IPAddress() : m_impl(std::make_shared<details::IPv4Address>()) {}
 
-IPAddress::IPAddress(std::shared_ptr<const details::IPAddressImpl> impl) : m_impl(std::move(impl)) {}
+IPAddress::IPAddress(std::shared_ptr<const details::IPAddressImpl> impl)
+    : m_impl(std::move(impl)) {}
 
 IPAddress IPAddress::create(const std::wstring& text) {
-    const bool ipv6 = text.find(L':') != std::wstring::npos && text.find(L'.') == std::wstring::npos;
+    const bool ipv6 =
+        text.find(L':') != std::wstring::npos && text.find(L'.') == std::wstring::npos;
     std::wstring buffer = text;  // the function takes a writable text
     if (ipv6) {
         SOCKADDR_IN6 address{};

@@ -54,7 +54,8 @@ private:
 
 class IPNetwork {
 public:
-    explicit IPNetwork(std::shared_ptr<const detail::IPNetworkImpl> impl) : m_impl(std::move(impl)) {}
+    explicit IPNetwork(std::shared_ptr<const detail::IPNetworkImpl> impl)
+        : m_impl(std::move(impl)) {}
 
     // BaseException "Unsupported network address family (should be
     // AddressFamily::InterNetwork)" for an address that is not IPv4; std::out_of_range

@@ -58,7 +58,8 @@ std::vector<IPAdapter> WinNetworkCenter::retrieveAdaptersInfo() const {
 }
 
 NetworkParams WinNetworkCenter::retrieveNetworkInfo() const {
-    constexpr const wchar_t* kFunction = L"tarn::net::detail::WinNetworkCenter::retrieveNetworkInfo";
+    constexpr const wchar_t* kFunction =
+        L"tarn::net::detail::WinNetworkCenter::retrieveNetworkInfo";
     ULONG size = 0;
     if (GetNetworkParams(nullptr, &size) != ERROR_BUFFER_OVERFLOW) {
         throw Win32Exception(GetLastError(), nullptr, kFunction, L"NetworkCenter",
@@ -80,7 +81,8 @@ std::vector<IPAdapter> NetworkCenter::getAdapters(bool onlyUsable) const {
     if (!onlyUsable) {
         return m_impl->retrieveAdaptersInfo();
     }
-    return m_impl->retrieveAdaptersInfo([](const IPAdapter& adapter) { return adapter.isUsable(); });
+    return m_impl->retrieveAdaptersInfo(
+        [](const IPAdapter& adapter) { return adapter.isUsable(); });
 }
 
 }  // namespace tarn::net

@@ -42,14 +42,14 @@ void AutomaticProfileSelection::scheduleFullUpdate(std::chrono::milliseconds del
 }
 
 void AutomaticProfileSelection::scheduleNetworkRefresh(std::chrono::milliseconds delay) {
-    m_scheduler.schedule(std::make_unique<Tarn::UniqueFuncTask>(kNetworkRefreshTask,
-                                                                [this, delay] {
-                                                                    if (m_network->refresh()) {
-                                                                        scheduleFullUpdate(
-                                                                            std::chrono::milliseconds(0));
-                                                                    }
-                                                                    scheduleNetworkRefresh(delay);
-                                                                }),
+    m_scheduler.schedule(std::make_unique<Tarn::UniqueFuncTask>(
+                             kNetworkRefreshTask,
+                             [this, delay] {
+                                 if (m_network->refresh()) {
+                                     scheduleFullUpdate(std::chrono::milliseconds(0));
+                                 }
+                                 scheduleNetworkRefresh(delay);
+                             }),
                          delay);
 }
 

@@ -48,10 +48,10 @@ TEST(IpHelperApi, AShortBufferAsksForMoreAndTheListThenFits) {
     EXPECT_GE(size, sizeof(IP_ADAPTER_ADDRESSES));
     std::vector<uint64_t> small(2);
     ULONG smallSize = sizeof(uint64_t) * 2;
-    EXPECT_EQ(GetAdaptersAddresses(AF_INET, kFlags, nullptr,
-                                   reinterpret_cast<IP_ADAPTER_ADDRESSES*>(small.data()),
-                                   &smallSize),
-              static_cast<ULONG>(ERROR_BUFFER_OVERFLOW));
+    EXPECT_EQ(
+        GetAdaptersAddresses(AF_INET, kFlags, nullptr,
+                             reinterpret_cast<IP_ADAPTER_ADDRESSES*>(small.data()), &smallSize),
+        static_cast<ULONG>(ERROR_BUFFER_OVERFLOW));
     EXPECT_GE(smallSize, sizeof(IP_ADAPTER_ADDRESSES));
     EXPECT_EQ(GetAdaptersAddresses(AF_INET, kFlags, nullptr, nullptr, nullptr),
               static_cast<ULONG>(ERROR_INVALID_PARAMETER));

@@ -40,8 +40,8 @@ Listed list(ULONG capacity, ULONG flags = kFlags) {
     Listed listed;
     listed.buffer.resize(capacity / 8 + 1);
     listed.size = capacity;
-    listed.result =
-        GetAdaptersAddresses(AF_INET, flags, nullptr, capacity ? listed.first() : nullptr, &listed.size);
+    listed.result = GetAdaptersAddresses(AF_INET, flags, nullptr,
+                                         capacity ? listed.first() : nullptr, &listed.size);
     return listed;
 }
 
@@ -94,9 +94,9 @@ TEST(SimIpHelper, TheSizeReportedIsExactlyTheSizeNeeded) {
 TEST(SimIpHelper, AListThatGrowsBetweenTheTwoCallsOverflowsAgain) {
     sim::iphlp::useSetup("home-wifi");
     const ULONG before = neededSize();
-    sim::iphlp::changeAfterNextCall("GetAdaptersAddresses",
-                                    sim::iphlp::parseNetwork(
-                                        sim::iphlp::setupDescription("home-wifi+vpn")));
+    sim::iphlp::changeAfterNextCall(
+        "GetAdaptersAddresses",
+        sim::iphlp::parseNetwork(sim::iphlp::setupDescription("home-wifi+vpn")));
     ASSERT_EQ(list(before).result, static_cast<ULONG>(ERROR_SUCCESS)) << "the old list";
     const Listed again = list(before);
     EXPECT_EQ(again.result, static_cast<ULONG>(ERROR_BUFFER_OVERFLOW));
@@ -152,9 +152,9 @@ TEST(SimIpHelper, RefusalsAndInjectedFailures) {
               static_cast<ULONG>(ERROR_INVALID_PARAMETER));
     EXPECT_EQ(GetAdaptersAddresses(AF_INET6, kFlags, nullptr, nullptr, &size),
               static_cast<ULONG>(ERROR_NO_DATA));
-    EXPECT_EQ(GetAdaptersAddresses(AF_INET, kFlags | GAA_FLAG_INCLUDE_PREFIX, nullptr, nullptr,
-                                   &size),
-              static_cast<ULONG>(ERROR_NOT_SUPPORTED));
+    EXPECT_EQ(
+        GetAdaptersAddresses(AF_INET, kFlags | GAA_FLAG_INCLUDE_PREFIX, nullptr, nullptr, &size),
+        static_cast<ULONG>(ERROR_NOT_SUPPORTED));
     sim::failCall("GetAdaptersAddresses", 1, ERROR_NOT_ENOUGH_MEMORY);
     EXPECT_EQ(GetAdaptersAddresses(AF_INET, kFlags, nullptr, nullptr, &size),
               static_cast<ULONG>(ERROR_NOT_ENOUGH_MEMORY));

@@ -133,9 +133,8 @@ TEST_F(Addresses, PrefixAndNetmaskErrors) {
         int prefix;  // -1: invalid_argument, -2: out_of_range
     };
     const Mask masks[] = {
-        {L"255.255.252.0", 22}, {L"255.255.255.255", 32}, {L"0.0.0.0", 0},
-        {L"255.128.0.0", 9},    {L"255.255.0.255", -1},   {L"255.0.255.0", -1},
-        {L"255.253.0.0", -2},   {L"1.0.0.0", -2},
+        {L"255.255.252.0", 22}, {L"255.255.255.255", 32}, {L"0.0.0.0", 0},      {L"255.128.0.0", 9},
+        {L"255.255.0.255", -1}, {L"255.0.255.0", -1},     {L"255.253.0.0", -2}, {L"1.0.0.0", -2},
     };
     for (const Mask& m : masks) {
         const std::string label = tarn::str::toUtf8(m.netmask);

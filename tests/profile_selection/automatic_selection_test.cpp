@@ -45,9 +45,8 @@ private:
     std::atomic<int> m_refreshes{0};
 };
 
-AutomaticProfileSelectionRule rule(int64_t priority, const wchar_t* profile,
-                                   const wchar_t* method1, const wchar_t* argument1,
-                                   const wchar_t* method2 = L"always") {
+AutomaticProfileSelectionRule rule(int64_t priority, const wchar_t* profile, const wchar_t* method1,
+                                   const wchar_t* argument1, const wchar_t* method2 = L"always") {
     return {priority, profile, method1, argument1, method2, L""};
 }
 
@@ -119,8 +118,8 @@ TEST_F(Selection, StartUpUpdatesAtOnceAndPollsEveryTenSeconds) {
 TEST_F(Selection, TheFirstMatchingRuleByPriorityNamesTheProfile) {
     // The rule with the lower number is looked at first, whatever the order of the policy.
     ON_CALL(*provider, getAutomaticProfileSelectionSettings())
-        .WillByDefault(Return(enabledWith({rule(10, L"A", L"always", L""),
-                                           rule(5, L"B", L"my_network", L"10.*.*.*")})));
+        .WillByDefault(Return(enabledWith(
+            {rule(10, L"A", L"always", L""), rule(5, L"B", L"my_network", L"10.*.*.*")})));
     ON_CALL(*provider, getAutoselectedProfileName()).WillByDefault(Return(L"old"));
     create();
     struct Case {
@@ -164,8 +163,8 @@ TEST_F(Selection, NothingIsWrittenWithoutANewChoice) {
     const Case cases[] = {
         {"disabled", disabled},
         {"no rules", enabledWith({})},
-        {"no rule matches", enabledWith({rule(1, L"A", L"never", L""),
-                                         rule(2, L"B", L"my_network", L"10.1.0.1")})},
+        {"no rule matches",
+         enabledWith({rule(1, L"A", L"never", L""), rule(2, L"B", L"my_network", L"10.1.0.1")})},
         {"an empty name", enabledWith({rule(1, L"", L"always", L"")})},
         {"the same name", enabledWith({rule(1, L"current", L"always", L"")})},
     };
@@ -194,8 +193,7 @@ TEST_F(Selection, ALockedCurrentProfileNameTakesBackTheUsersChoice) {
     EXPECT_CALL(*provider, isCurrentProfileNameLocked()).WillOnce(Return(true));
     EXPECT_CALL(*provider, resetProfileNameChangedByUser());
     selection->onFWSettingChanged(L"windows.firewall.current_profile_name");
-    EXPECT_EQ(log.count("windows.firewall.current_profile_name is readonly", 4), 1u)
-        << log.dump();
+    EXPECT_EQ(log.count("windows.firewall.current_profile_name is readonly", 4), 1u) << log.dump();
     ::testing::Mock::VerifyAndClearExpectations(provider.get());
 
     EXPECT_CALL(*provider, isCurrentProfileNameLocked()).WillOnce(Return(false));

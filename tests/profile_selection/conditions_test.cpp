@@ -22,11 +22,11 @@ TEST(Conditions, MatchAddressComparesOctetsAsText) {
         {L"10.0.0.1", L"10.0.0.1", true},
         {L"10.0.0.1", L"10.0.*.1", true},
         {L"10.0.0.1", L"*.*.*.*", true},
-        {L"10.0.0.1", L" 10.0.0. 1", true},   // white space inside octets is dropped
+        {L"10.0.0.1", L" 10.0.0. 1", true},  // white space inside octets is dropped
         {L"10.0.0.1", L"10.0.0.1 ", true},
-        {L"10.0.0.1", L"010.0.0.1", false},   // as text, not as numbers
-        {L"10.0.0.1", L" *.0.0.1", false},    // " *" is no wildcard
-        {L"10.0.0.1", L"10.0.0", false},      // the counts differ
+        {L"10.0.0.1", L"010.0.0.1", false},  // as text, not as numbers
+        {L"10.0.0.1", L" *.0.0.1", false},   // " *" is no wildcard
+        {L"10.0.0.1", L"10.0.0", false},     // the counts differ
         {L"10.0.0.1", L"10.0.0.2", false},
         {L"10.0.0.1", L"", false},
         {L"", L"", false},
@@ -83,8 +83,8 @@ TEST(Conditions, MatchRangeComparesAddressesAsNumbers) {
         {kAcross, L"10.0.4.128", true},
         {kAcross, L"10.0.5.127", true},
         {kAcross, L"10.0.5.128", false},
-        {kAcross, L"10.0.*.5", true},  // 10.0.5.5
-        {L"10.0.5.10 10.0.9.0", L"10.0.*.5", true},   // 10.0.6.5
+        {kAcross, L"10.0.*.5", true},                // 10.0.5.5
+        {L"10.0.5.10 10.0.9.0", L"10.0.*.5", true},  // 10.0.6.5
         {L"10.0.5.10 10.0.5.200", L"10.0.*.5", false},
         {L"10.0.0.5", L"10.0.0.5", true},  // a single address
         {L"10.0.0.5", L"10.0.0.*", true},

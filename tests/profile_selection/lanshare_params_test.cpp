@@ -34,7 +34,10 @@ TEST(LanshareParams, TheSubnetOfTheDiscoveryAddress) {
         {{false, false, 8080, L"192.168.1.255"}, home, false, L""},
         {{true, true, -1, L"192.168.1.255"}, home, false, L""},
         // A list of patterns: the first network holding one of them; the subnet is the list.
-        {{true, false, 8080, L"10.0.0.255,172.20.131.127"}, two, true, L"10.0.0.255,172.20.131.127"},
+        {{true, false, 8080, L"10.0.0.255,172.20.131.127"},
+         two,
+         true,
+         L"10.0.0.255,172.20.131.127"},
         {{true, false, 8080, L"172.20.131.127"}, two, true, L"172.20.131.1 172.20.131.126"},
         {{true, false, 8080, L"172.20.131.*"}, two, true, L"172.20.131.*"},
         // A host network (/32) is its own broadcast address: the range comes out reversed.

@@ -157,8 +157,8 @@ TEST_F(SelectionScenario, ALockedCurrentProfileNameKeepsTheSelection) {
     ASSERT_TRUE(controller->waitFor(keys::kCurrentProfileNameChangedByUser));
     // The management picks a profile by hand; the name is locked, so the choice is taken back
     // and the selection stays in force.
-    const tarn::UniqueOrreryHandle management(PyxOrrery_OpenHandleEx(
-        L"test", L"S-1-5-18", L"management", 0, PYX_ORRERY_OPEN_MANAGEMENT));
+    const tarn::UniqueOrreryHandle management(
+        PyxOrrery_OpenHandleEx(L"test", L"S-1-5-18", L"management", 0, PYX_ORRERY_OPEN_MANAGEMENT));
     ASSERT_TRUE(management);
     ASSERT_EQ(PyxOrrery_SetString(management.get(), keys::kCurrentProfileName, L"public"), 0);
     ASSERT_TRUE(controller->waitFor(keys::kCurrentProfileName, 2));

@@ -82,8 +82,12 @@ struct Parsed {
 };
 
 Parsed parse(const Adapter& adapter) {
-    Parsed parsed{adapter, {}, addresses(adapter.gateways), std::nullopt,
-                  addresses(adapter.winsServers), addresses(adapter.dnsServers)};
+    Parsed parsed{adapter,
+                  {},
+                  addresses(adapter.gateways),
+                  std::nullopt,
+                  addresses(adapter.winsServers),
+                  addresses(adapter.dnsServers)};
     for (const auto& text : adapter.unicast) {
         const size_t slash = text.find('/');
         unsigned prefix = 32;
@@ -275,7 +279,8 @@ void fillAdapter(Arena& arena, IP_ADAPTER_ADDRESSES& out, const Parsed& adapter,
         out.FirstGatewayAddress = chain<IP_ADAPTER_GATEWAY_ADDRESS>(arena, adapter.gateways);
     }
     out.Ipv4Metric = isLoopback(adapter) ? 75 : 25;
-    out.Luid.Value = (static_cast<ULONG64>(source.type) << 48) | (static_cast<ULONG64>(index) << 24);
+    out.Luid.Value =
+        (static_cast<ULONG64>(source.type) << 48) | (static_cast<ULONG64>(index) << 24);
     if (source.dhcpEnabled && adapter.dhcpServer) {
         out.Dhcpv4Server = socketAddress(arena, *adapter.dhcpServer);
     }

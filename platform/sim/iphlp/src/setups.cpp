@@ -19,9 +19,12 @@ uint32_t adapterType(const json& value) {
         return value.get<uint32_t>();
     }
     static const std::map<std::string, uint32_t, std::less<>> names = {
-        {"ethernet", IF_TYPE_ETHERNET_CSMACD}, {"wifi", IF_TYPE_IEEE80211},
-        {"ppp", IF_TYPE_PPP},                  {"loopback", IF_TYPE_SOFTWARE_LOOPBACK},
-        {"virtual", IF_TYPE_PROP_VIRTUAL},     {"tunnel", IF_TYPE_TUNNEL}};
+        {"ethernet", IF_TYPE_ETHERNET_CSMACD},
+        {"wifi", IF_TYPE_IEEE80211},
+        {"ppp", IF_TYPE_PPP},
+        {"loopback", IF_TYPE_SOFTWARE_LOOPBACK},
+        {"virtual", IF_TYPE_PROP_VIRTUAL},
+        {"tunnel", IF_TYPE_TUNNEL}};
     const auto found = names.find(value.get<std::string>());
     if (found == names.end()) {
         throw std::invalid_argument("unknown adapter type " + value.dump());

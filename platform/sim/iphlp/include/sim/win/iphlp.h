@@ -134,12 +134,12 @@ typedef struct _IP_ADAPTER_UNICAST_ADDRESS_LH {
 } IP_ADAPTER_UNICAST_ADDRESS_LH, IP_ADAPTER_UNICAST_ADDRESS, *PIP_ADAPTER_UNICAST_ADDRESS;
 
 // The anycast, multicast, DNS server, WINS server and gateway records share one shape.
-#define TARN_SIM_ADDRESS_RECORD(Name)  \
-    typedef struct _##Name {           \
-        ULONG Length;                  \
-        DWORD Reserved;                \
-        struct _##Name* Next;          \
-        SOCKET_ADDRESS Address;        \
+#define TARN_SIM_ADDRESS_RECORD(Name) \
+    typedef struct _##Name {          \
+        ULONG Length;                 \
+        DWORD Reserved;               \
+        struct _##Name* Next;         \
+        SOCKET_ADDRESS Address;       \
     } Name, *P##Name
 TARN_SIM_ADDRESS_RECORD(IP_ADAPTER_ANYCAST_ADDRESS);
 TARN_SIM_ADDRESS_RECORD(IP_ADAPTER_MULTICAST_ADDRESS);

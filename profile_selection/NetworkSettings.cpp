@@ -91,27 +91,27 @@ bool NetworkSettings::refresh() {
     return true;
 }
 
-std::vector<std::wstring> NetworkSettings::getGateways() const {
+std::vector<std::wstring> NetworkSettings::copyOf(std::vector<std::wstring> Data::*list) const {
     std::lock_guard lock(m_mutex);
-    return m_data.gateways;
+    return m_data.*list;
+}
+
+std::vector<std::wstring> NetworkSettings::getGateways() const {
+    return copyOf(&Data::gateways);
 }
 
 std::vector<std::wstring> NetworkSettings::getWinsServers() const {
-    std::lock_guard lock(m_mutex);
-    return m_data.winsServers;
+    return copyOf(&Data::winsServers);
 }
 
 std::vector<std::wstring> NetworkSettings::getDnsServers() const {
-    std::lock_guard lock(m_mutex);
-    return m_data.dnsServers;
+    return copyOf(&Data::dnsServers);
 }
 
 std::vector<std::wstring> NetworkSettings::getDhcpServers() const {
-    std::lock_guard lock(m_mutex);
-    return m_data.dhcpServers;
+    return copyOf(&Data::dhcpServers);
 }
 
 std::vector<std::wstring> NetworkSettings::getNetworks() const {
-    std::lock_guard lock(m_mutex);
-    return m_data.networks;
+    return copyOf(&Data::networks);
 }

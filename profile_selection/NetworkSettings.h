@@ -47,6 +47,7 @@ protected:
     virtual tarn::net::NetworkCenter createNetworkCenter();
 
 private:
+    std::vector<std::wstring> copyOf(std::vector<std::wstring> Data::*list) const;
     // Fills the lists; false when there is no usable adapter.
     bool gather(const tarn::net::NetworkCenter& center);
 

@@ -43,14 +43,15 @@ void AutomaticProfileSelection::scheduleFullUpdate(std::chrono::milliseconds del
 
 void AutomaticProfileSelection::scheduleNetworkRefresh(std::chrono::milliseconds delay) {
     m_scheduler.schedule(std::make_unique<Tarn::UniqueFuncTask>(
-                             kNetworkRefreshTask,
-                             [this, delay] {
-                                 if (m_network->refresh()) {
-                                     scheduleFullUpdate(std::chrono::milliseconds(0));
-                                 }
-                                 scheduleNetworkRefresh(delay);
-                             }),
+                             kNetworkRefreshTask, [this, delay] { pollNetwork(delay); }),
                          delay);
+}
+
+void AutomaticProfileSelection::pollNetwork(std::chrono::milliseconds period) {
+    if (m_network->refresh()) {
+        scheduleFullUpdate(std::chrono::milliseconds(0));
+    }
+    scheduleNetworkRefresh(period);
 }
 
 void AutomaticProfileSelection::onFWSettingChanged(const std::wstring& key) {

@@ -48,6 +48,9 @@ protected:
     void scheduleNetworkRefresh(std::chrono::milliseconds delay);
 
 private:
+    // A full update when the network changed, then the next poll.
+    void pollNetwork(std::chrono::milliseconds period);
+
     Tarn::TaskScheduler& m_scheduler;
     const std::shared_ptr<IFWSettingsProvider> m_provider;
     const std::shared_ptr<NetworkSettings> m_network;

@@ -1,5 +1,7 @@
 #include "net/IPAdapter.h"
 
+#include <algorithm>
+
 #include "common/Str.h"
 
 namespace tarn::net::detail {

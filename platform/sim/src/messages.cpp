@@ -46,6 +46,7 @@ const std::map<DWORD, const wchar_t*>& messages() {
         {131, L"An attempt was made to move the file pointer before the beginning of the file."},
         {145, L"The directory is not empty."},
         {158, L"The segment is already unlocked."},
+        {160, L"One or more arguments are not correct."},
         {170, L"The requested resource is in use."},
         {183, L"Cannot create a file when that file already exists."},
         {203, L"The system could not find the environment option that was entered."},

@@ -590,6 +590,175 @@ INT WSAAddressToStringW(LPSOCKADDR address, DWORD addressLength, LPWSAPROTOCOL_I
     return 0;
 }
 
+namespace {
+
+// One part of a loose IPv4 text: decimal, octal with a leading 0, or hexadecimal with 0x.
+std::optional<uint64_t> loosePart(std::wstring_view text) {
+    int base = 10;
+    if (text.size() > 2 && text[0] == L'0' && (text[1] == L'x' || text[1] == L'X')) {
+        base = 16;
+        text.remove_prefix(2);
+    } else if (text.size() > 1 && text[0] == L'0') {
+        base = 8;
+        text.remove_prefix(1);
+    }
+    if (text.empty() || text.size() > 10) {
+        return std::nullopt;
+    }
+    uint64_t value = 0;
+    for (const wchar_t c : text) {
+        const int digit = hexValue(c);
+        if (digit < 0 || digit >= base) {
+            return std::nullopt;
+        }
+        value = value * static_cast<uint64_t>(base) + static_cast<uint64_t>(digit);
+    }
+    return value;
+}
+
+// The forms a.b.c.d, a.b.c (c fills 16 bits), a.b (24 bits) and a (32 bits), each part in
+// any of the three bases, as WSAStringToAddressW reads IPv4.
+std::optional<std::array<uint8_t, 4>> parseLooseIPv4(std::wstring_view text) {
+    std::vector<uint64_t> parts;
+    for (size_t start = 0;;) {
+        const size_t dot = text.find(L'.', start);
+        const auto part = loosePart(text.substr(start, dot - start));
+        if (!part || parts.size() == 4) {
+            return std::nullopt;
+        }
+        parts.push_back(*part);
+        if (dot == std::wstring_view::npos) {
+            break;
+        }
+        start = dot + 1;
+    }
+    uint64_t value = 0;
+    for (size_t i = 0; i + 1 < parts.size(); ++i) {
+        if (parts[i] > 255) {
+            return std::nullopt;
+        }
+        value |= parts[i] << (8 * (3 - i));
+    }
+    const unsigned lastBits = 8 * static_cast<unsigned>(5 - parts.size());
+    if (parts.back() >= (uint64_t{1} << lastBits)) {
+        return std::nullopt;
+    }
+    value |= parts.back();
+    return std::array<uint8_t, 4>{static_cast<uint8_t>(value >> 24),
+                                  static_cast<uint8_t>(value >> 16),
+                                  static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)};
+}
+
+std::optional<USHORT> parsePort(std::wstring_view text) {
+    if (text.empty() || text.size() > 5) {
+        return std::nullopt;
+    }
+    unsigned value = 0;
+    for (const wchar_t c : text) {
+        if (!isDigit(c)) {
+            return std::nullopt;
+        }
+        value = value * 10 + static_cast<unsigned>(c - L'0');
+    }
+    return value > 65535 ? std::nullopt : std::optional(static_cast<USHORT>(value));
+}
+
+USHORT networkOrder(USHORT port) {
+    return static_cast<USHORT>((port >> 8) | (port << 8));
+}
+
+// "a.b.c.d[:port]".
+bool stringToIPv4(std::wstring_view text, SOCKADDR_IN& out) {
+    const size_t colon = text.find(L':');
+    std::optional<USHORT> port = USHORT{0};
+    if (colon != std::wstring_view::npos) {
+        port = parsePort(text.substr(colon + 1));
+    }
+    const auto bytes = parseLooseIPv4(text.substr(0, colon));
+    if (!bytes || !port) {
+        return false;
+    }
+    out = {};
+    out.sin_family = AF_INET;
+    out.sin_port = networkOrder(*port);
+    std::memcpy(&out.sin_addr, bytes->data(), 4);
+    return true;
+}
+
+// "addr[%scope]" or "[addr[%scope]]:port".
+bool stringToIPv6(std::wstring_view text, SOCKADDR_IN6& out) {
+    std::optional<USHORT> port = USHORT{0};
+    if (!text.empty() && text[0] == L'[') {
+        const size_t close = text.find(L']');
+        if (close == std::wstring_view::npos) {
+            return false;
+        }
+        if (close + 1 < text.size()) {
+            port = text[close + 1] == L':' ? parsePort(text.substr(close + 2)) : std::nullopt;
+        }
+        text = text.substr(1, close - 1);
+    }
+    const size_t percent = text.find(L'%');
+    std::optional<ULONG> scope = ULONG{0};
+    if (percent != std::wstring_view::npos) {
+        const auto parsed = loosePart(text.substr(percent + 1));
+        scope = parsed && *parsed <= 0xFFFFFFFF ? std::optional(static_cast<ULONG>(*parsed))
+                                                : std::nullopt;
+    }
+    const auto bytes = parseIPv6(text.substr(0, percent));
+    if (!bytes || !port || !scope) {
+        return false;
+    }
+    out = {};
+    out.sin6_family = AF_INET6;
+    out.sin6_port = networkOrder(*port);
+    std::memcpy(&out.sin6_addr, bytes->data(), 16);
+    out.sin6_scope_id = *scope;
+    return true;
+}
+
+}  // namespace
+
+INT WSAStringToAddressW(LPWSTR addressString, INT addressFamily, LPWSAPROTOCOL_INFOW,
+                        LPSOCKADDR address, LPINT addressLength) {
+    SIM_API("WSAStringToAddressW");
+    if (simFault_) {
+        setError(static_cast<int>(*simFault_));
+        return SOCKET_ERROR;
+    }
+    if (!started()) {
+        setError(WSANOTINITIALISED);
+        return SOCKET_ERROR;
+    }
+    if (addressString == nullptr || addressLength == nullptr ||
+        (addressFamily != AF_INET && addressFamily != AF_INET6)) {
+        setError(WSAEINVAL);
+        return SOCKET_ERROR;
+    }
+    const INT needed = addressFamily == AF_INET ? static_cast<INT>(sizeof(SOCKADDR_IN))
+                                                : static_cast<INT>(sizeof(SOCKADDR_IN6));
+    if (address == nullptr || *addressLength < needed) {
+        *addressLength = needed;
+        setError(WSAEFAULT);
+        return SOCKET_ERROR;
+    }
+    SOCKADDR_IN in{};
+    SOCKADDR_IN6 in6{};
+    const bool parsed = addressFamily == AF_INET ? stringToIPv4(addressString, in)
+                                                 : stringToIPv6(addressString, in6);
+    if (!parsed) {
+        setError(WSAEINVAL);
+        return SOCKET_ERROR;
+    }
+    if (addressFamily == AF_INET) {
+        std::memcpy(address, &in, sizeof in);
+    } else {
+        std::memcpy(address, &in6, sizeof in6);
+    }
+    *addressLength = needed;
+    return 0;
+}
+
 INT InetPtonW(INT family, PCWSTR addressString, PVOID address) {
     SIM_API("InetPtonW");
     if (simFault_) {

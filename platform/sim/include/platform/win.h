@@ -3,6 +3,7 @@
 
 #include "sim/win/base.h"
 #include "sim/win/files.h"
+#include "sim/win/iphlp.h"
 #include "sim/win/modules.h"
 #include "sim/win/processes.h"
 #include "sim/win/registry.h"

@@ -16,6 +16,7 @@
 
 typedef USHORT ADDRESS_FAMILY;
 typedef UINT_PTR SOCKET;
+typedef INT* LPINT;
 
 #define INVALID_SOCKET (~static_cast<SOCKET>(0))
 #define SOCKET_ERROR (-1)
@@ -145,6 +146,14 @@ void FreeAddrInfoW(PADDRINFOW addrInfo);
 // zero. The length is in characters and includes the terminating null.
 INT WSAAddressToStringW(LPSOCKADDR address, DWORD addressLength, LPWSAPROTOCOL_INFOW protocolInfo,
                         LPWSTR addressString, LPDWORD addressStringLength);
+
+// A text address into a socket address: IPv4 as "a.b.c.d[:port]", where, as on Windows, the
+// parts may be octal (leading 0) or hexadecimal (0x) and the last part may fill the remaining
+// bytes ("10.1" is 10.0.0.1); IPv6 as "addr[%scope]" or "[addr[%scope]]:port". WSAEINVAL
+// for a text that is no address (white space included), WSAEFAULT with the size needed for
+// a short buffer, WSANOTINITIALISED before WSAStartup.
+INT WSAStringToAddressW(LPWSTR addressString, INT addressFamily, LPWSAPROTOCOL_INFOW protocolInfo,
+                        LPSOCKADDR address, LPINT addressLength);
 
 // Strict text forms: IPv4 only as four decimal parts without leading zeros; IPv6 without zone.
 // 1 on success, 0 for a text that is no address (last error WSAEINVAL), -1 for a bad family

@@ -20,7 +20,8 @@ constexpr const char* kProfiles = R"([
 
 // The office network is a /22: only a comparison of whole addresses finds the host in it.
 constexpr const char* kSelection = R"({"enabled": true, "rules": [
-    {"priority": 2, "profile_name": "public", "method1": "always", "method2": "always"},
+    {"priority": 2, "profile_name": "public", "method1": "always", "argument1": "",
+     "method2": "always", "argument2": ""},
     {"priority": 1, "profile_name": "office", "method1": "my_network", "argument1": "10.20.6.*",
      "method2": "default_gateway_ip_address", "argument2": "10.20.4.1"}]})";
 

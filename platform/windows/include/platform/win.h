@@ -9,6 +9,9 @@
 #include <windows.h>
 #include <sddl.h>
 #include <shellapi.h>
+#include <ole2.h>
+#include <oleauto.h>
+#include <netfw.h>
 // clang-format on
 
 #define TARN_EXPORT __declspec(dllexport)

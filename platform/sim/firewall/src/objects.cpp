@@ -451,11 +451,11 @@ public:
             return E_ACCESSDENIED;
         }
         RuleObject* implementation = implementationOf(rule);
+        if (implementation != nullptr && implementation->connected()) {
+            return E_UNEXPECTED;  // already in the collection
+        }
         if (implementation == nullptr || implementation->own().name.empty()) {
             return E_INVALIDARG;
-        }
-        if (implementation->connected()) {
-            return E_UNEXPECTED;
         }
         implementation->connect(store().add(implementation->own()));
         return S_OK;

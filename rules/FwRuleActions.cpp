@@ -183,6 +183,8 @@ void FwRuleActions::apply(const FWRule& rule, bool track, bool mayRecreate) {
         }
         TARN_LOG_TAG(TarnPyxLogging::LevelInfo, "FwRuleActions::applyFwRule")
             << "Firewall Rule Added: " << rule.name;
+        // From here a failure leaves an added rule without its package identity: it goes too.
+        guard.arm(tarn::makeBstr(rule.name));
     }
     if (!setPackageId(rule, fwRule.get())) {
         return;

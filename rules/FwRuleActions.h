@@ -42,6 +42,9 @@ public:
     void reportRuleFailure(const FWRule& rule, const std::wstring& reason,
                            const std::wstring& detail);
 
+    // The "InvalidRules" log, for observers.
+    TarnPyxLogging::Logger& invalidRulesLog() { return m_invalidRulesLog; }
+
 private:
     void apply(const FWRule& rule, bool track, bool mayRecreate);
     // Clears what a rule changing its protocol may not keep or the record leaves empty.

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <list>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -43,10 +44,15 @@ public:
     int32_t currentProfileTypes = 4;
     ChangeHook hook;
 
+    std::atomic<uint64_t> calls{0};
+    std::atomic<uint64_t> failAt{0};  // the overall call number that fails, 0: none
+    std::atomic<uint32_t> failCode{0};
     std::atomic<uint64_t> reads{0};
     std::atomic<uint64_t> writes{0};
     std::atomic<int64_t> live{0};
 
+    // Numbers one more call of any firewall method; the code when it is the one to fail.
+    std::optional<uint32_t> countCall();
     Rule* find(uint64_t id);
     // The first rule of that name, or 0.
     uint64_t firstNamed(const std::wstring& name) const;

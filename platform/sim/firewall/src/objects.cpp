@@ -10,11 +10,13 @@ namespace sim::firewall::detail {
 
 namespace {
 
-#define FW_CALL(api, counter)                       \
-    SIM_API(api);                                   \
-    ++store().counter;                              \
-    if (simFault_) {                                \
-        return static_cast<HRESULT>(*simFault_);    \
+#define FW_CALL(api, counter)                                            \
+    SIM_API(api);                                                        \
+    ++store().counter;                                                   \
+    if (const auto numberedFault_ = store().countCall(); simFault_) {    \
+        return static_cast<HRESULT>(*simFault_);                         \
+    } else if (numberedFault_) {                                         \
+        return static_cast<HRESULT>(*numberedFault_);                    \
     }
 #define FW_READ(api) FW_CALL(api, reads)
 #define FW_WRITE(api) FW_CALL(api, writes)
@@ -122,8 +124,8 @@ public:
         if (object != nullptr) {
             *object = nullptr;
         }
-        if (simFault_) {
-            return static_cast<HRESULT>(*simFault_);
+        if (const auto numberedFault = store().countCall(); simFault_ || numberedFault) {
+            return static_cast<HRESULT>(simFault_ ? *simFault_ : *numberedFault);
         }
         if (object != nullptr && riid == kRuleImplementationIid) {
             *object = this;
@@ -364,8 +366,8 @@ public:
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
         SIM_API("IEnumVARIANT::QueryInterface");
-        if (simFault_) {
-            return static_cast<HRESULT>(*simFault_);
+        if (const auto numberedFault = store().countCall(); simFault_ || numberedFault) {
+            return static_cast<HRESULT>(simFault_ ? *simFault_ : *numberedFault);
         }
         return answer<IEnumVARIANT>(riid, object);
     }
@@ -422,8 +424,8 @@ class RulesObject final : public Dispatch<INetFwRules> {
 public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
         SIM_API("INetFwRules::QueryInterface");
-        if (simFault_) {
-            return static_cast<HRESULT>(*simFault_);
+        if (const auto numberedFault = store().countCall(); simFault_ || numberedFault) {
+            return static_cast<HRESULT>(simFault_ ? *simFault_ : *numberedFault);
         }
         return answer<IDispatch, INetFwRules>(riid, object);
     }
@@ -517,8 +519,8 @@ class PolicyObject final : public Dispatch<INetFwPolicy2> {
 public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
         SIM_API("INetFwPolicy2::QueryInterface");
-        if (simFault_) {
-            return static_cast<HRESULT>(*simFault_);
+        if (const auto numberedFault = store().countCall(); simFault_ || numberedFault) {
+            return static_cast<HRESULT>(simFault_ ? *simFault_ : *numberedFault);
         }
         return answer<IDispatch, INetFwPolicy2>(riid, object);
     }

@@ -364,6 +364,11 @@ HRESULT checkProfiles(LONG profiles, int32_t& stored) {
     return S_OK;
 }
 
+std::optional<uint32_t> Store::countCall() {
+    const uint64_t number = ++calls;
+    return number == failAt.load() ? std::optional<uint32_t>(failCode.load()) : std::nullopt;
+}
+
 Rule* Store::find(uint64_t id) {
     const auto it = byId.find(id);
     return it == byId.end() ? nullptr : &it->second->rule;
@@ -455,6 +460,8 @@ void Store::clear() {
     hook = nullptr;
     reads = 0;
     writes = 0;
+    calls = 0;
+    failAt = 0;
 }
 
 Store& store() {
@@ -568,6 +575,15 @@ void setElevated(bool elevated) {
 void setRule3Supported(bool supported) {
     std::lock_guard lock(store().mutex);
     store().rule3 = supported;
+}
+
+uint64_t calls() {
+    return store().calls.load();
+}
+
+void failNthCall(uint64_t number, uint32_t code) {
+    store().failCode = code;
+    store().failAt = number;
 }
 
 uint64_t reads() {

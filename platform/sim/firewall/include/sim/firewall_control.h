@@ -100,6 +100,11 @@ void setRule3Supported(bool supported);
 // EnableRuleGroup and RestoreLocalFirewallDefaults, whether or not it succeeded. Per method:
 // sim::callCount("INetFwRule::put_LocalPorts").
 uint64_t reads();
+// Every call of a firewall method (QueryInterface included), numbered from 1; the call of
+// that number fails with `code` (a sweep over every call of a pass: sim::failCall counts per
+// method).
+uint64_t calls();
+void failNthCall(uint64_t number, uint32_t code);
 uint64_t writes();
 // Firewall objects alive now (policy, collections, rules, enumerators), whatever the reset.
 int64_t liveObjects();

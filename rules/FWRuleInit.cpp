@@ -36,42 +36,52 @@ const String3Field kRule3Fields[] = {
 
 }  // namespace
 
-void FWRule::init(INetFwRule* rule) {
+bool FWRule::init(INetFwRule* rule) {
+    bool complete = true;
+    auto check = [&complete](HRESULT hr) {
+        complete = complete && SUCCEEDED(hr);
+        return SUCCEEDED(hr);
+    };
     VARIANT_BOOL flag = VARIANT_FALSE;
-    rule->get_Enabled(&flag);
+    check(rule->get_Enabled(&flag));
     enabled = flag == VARIANT_TRUE;
     flag = VARIANT_FALSE;
-    rule->get_EdgeTraversal(&flag);
+    check(rule->get_EdgeTraversal(&flag));
     edgeTraversal = flag == VARIANT_TRUE;
     for (const StringField& f : kStringFields) {
         tarn::UniqueBstr value;
         // Windows answers a null string for an empty property.
-        this->*f.field = SUCCEEDED((rule->*f.get)(value.put())) && value ? tarn::toWide(value.get())
-                                                                        : std::wstring(L"error");
+        this->*f.field = check((rule->*f.get)(value.put())) && value ? tarn::toWide(value.get())
+                                                                    : std::wstring(L"error");
     }
     tarn::ComPtr<INetFwRule3> rule3;
-    if (SUCCEEDED(tarn::queryInterface(rule, rule3)) && rule3) {
+    const HRESULT hr3 = tarn::queryInterface(rule, rule3);
+    if (hr3 != E_NOINTERFACE) {
+        check(hr3);
+    }
+    if (SUCCEEDED(hr3) && rule3) {
         for (const String3Field& f : kRule3Fields) {
             tarn::UniqueBstr value;
-            this->*f.field = SUCCEEDED((rule3.get()->*f.get)(value.put())) && value
+            this->*f.field = check((rule3.get()->*f.get)(value.put())) && value
                                  ? tarn::toWide(value.get())
                                  : std::wstring();
         }
     }
     LONG value = 0;
-    rule->get_Protocol(&value);
+    check(rule->get_Protocol(&value));
     protocol = value;
     NET_FW_ACTION fwAction = NET_FW_ACTION_ALLOW;
-    rule->get_Action(&fwAction);
+    check(rule->get_Action(&fwAction));
     action = fwAction == NET_FW_ACTION_BLOCK ? Action::Block : Action::Allow;
     NET_FW_RULE_DIRECTION fwDirection = NET_FW_RULE_DIR_IN;
-    rule->get_Direction(&fwDirection);
+    check(rule->get_Direction(&fwDirection));
     direction = fwDirection == NET_FW_RULE_DIR_IN ? Direction::In : Direction::Out;
     LONG profiles = 0;
-    rule->get_Profiles(&profiles);
+    check(rule->get_Profiles(&profiles));
     if (profiles == NetworkDomain || profiles == NetworkPrivate || profiles == NetworkPublic) {
         networkType = profiles;
     } else if (profiles == NET_FW_PROFILE2_ALL) {
         networkType = NetworkAll;
     }
+    return complete;
 }

@@ -174,8 +174,8 @@ void FwRuleManager::deleteNonTarnRules() {
             return;
         }
         FWRule rule;
-        rule.init(fwRule);
-        if (own.count(rule.name) != 0) {
+        // A rule not read whole could not be recognised later: it stays on until a later pass.
+        if (!rule.init(fwRule) || own.count(rule.name) != 0) {
             return;
         }
         rule.enabled = false;
@@ -204,9 +204,14 @@ void FwRuleManager::restoreDeletedNonTarnRules(bool force) {
     }
     TARN_LOG(TarnPyxLogging::LevelInfo) << "Restoring rules: " << disabled.size();
     const std::set<std::wstring> texts(disabled.begin(), disabled.end());
+    // A rule not read whole, or not switched on, keeps the list for the next pass.
+    bool allRestored = true;
     const bool complete = getRuleActions()->enumerateAllFwRules([&](INetFwRule* fwRule) {
         FWRule rule;
-        rule.init(fwRule);
+        if (!rule.init(fwRule)) {
+            allRestored = false;
+            return;
+        }
         const std::wstring text = rule.toText();
         if (texts.count(text) == 0) {
             return;
@@ -218,9 +223,10 @@ void FwRuleManager::restoreDeletedNonTarnRules(bool force) {
             TARN_LOG_TAG(TarnPyxLogging::LevelError,
                          "FwRuleManager::restoreDeletedNonTarnRules::<lambda_1>::operator ()")
                 << "put_Enabled failed: " << tarn::describeError(hr);
+            allRestored = false;
         }
     });
-    if (complete) {
+    if (complete && allRestored) {
         for (const auto& text : disabled) {
             m_provider->removeRuleFromList(keys::kStatusDisabledOtherRules, text);
         }

@@ -50,8 +50,9 @@ public:
     // Windows can be recognised. Fields are not escaped.
     std::wstring toText() const;
 
-    // Fills the record from a Windows rule (the rule engine's reading of existing rules).
-    void init(INetFwRule* rule);
+    // Fills the record from a Windows rule (the rule engine's reading of existing rules);
+    // false when a read failed, so that the record is not the rule's true text.
+    bool init(INetFwRule* rule);
 
     // Names and descriptions lose every control character (U+0000..U+001F, U+007F,
     // U+0080..U+009F) and every '|', which the firewall refuses.

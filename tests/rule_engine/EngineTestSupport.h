@@ -140,12 +140,16 @@ class SimRuleManager : public FwRuleManager {
 public:
     using FwRuleManager::FwRuleManager;
 
+    // The rule actions once the manager has made them.
+    std::shared_ptr<FwRuleActions> actions;
+
 protected:
     std::shared_ptr<FwRuleActions> createRuleActions(
         const Stoppable& stop, std::shared_ptr<IFWSettingsProvider> provider,
         std::shared_ptr<IFWAlertApi> alerts, std::shared_ptr<FwPolicyHolder> policy) override {
-        return std::make_shared<SimRuleActions>(stop, std::move(provider), std::move(alerts),
-                                                std::move(policy));
+        actions = std::make_shared<SimRuleActions>(stop, std::move(provider), std::move(alerts),
+                                                   std::move(policy));
+        return actions;
     }
 };
 

@@ -82,3 +82,37 @@ TEST(SimCom, VariantsReleaseWhatTheyHold) {
 
 }  // namespace
 }  // namespace tarn::test
+
+#include "EngineTestSupport.h"
+
+namespace tarn::test {
+namespace {
+
+class EngineStringsTest : public EngineTest {};
+
+// Every string that the engine gets from the firewall, or hands to it, is freed once.
+TEST_F(EngineStringsTest, APassLeaksNoStringAndFreesNoneTwice) {
+    const uint64_t live = sim::com::liveStrings();
+    FWCurrentSettings current;
+    current.allowOtherRules = false;
+    sim::firewall::addRule(otherRule(L"Other program rule"));
+    {
+        SimRuleManager manager(stop, provider, alerts, holder, &current);
+        FWRule rule = makeRule(L"String check rule");
+        rule.remoteAddresses = L"fe80::1,10.0.0.0/8";
+        rule.applicationPackageId = L"S-1-15-2-7";
+        provider->currentRules = {rule};
+        manager.applyCurrentRules();
+        sim::failCall("INetFwRule::put_LocalPorts", 1, E_FAIL);
+        provider->currentRules[0].localPorts = L"1";
+        manager.applyCurrentRules();
+        current.allowOtherRules = true;
+        manager.applyCurrentRules();
+        manager.restoreNonTarnRuleSet(true);
+    }
+    EXPECT_EQ(sim::com::liveStrings(), live);
+    EXPECT_EQ(sim::com::badFrees(), 0u);
+}
+
+}  // namespace
+}  // namespace tarn::test

@@ -2,6 +2,11 @@
 // rules. Every method counts its call and can be made to fail (SIM_API); every put is
 // validated and committed at once, as on Windows.
 #include <atomic>
+#include <chrono>
+
+// Windows' interface declarations have public non-virtual destructors: COM objects die through
+// Release, which deletes through the object's own virtual destructor.
+#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
 
 #include "firewall_internal.h"
 #include "sim/machine.h"
@@ -11,6 +16,7 @@ namespace sim::firewall::detail {
 namespace {
 
 #define FW_CALL(api, counter)                                            \
+    const InsideTimer insideTimer_;                                      \
     SIM_API(api);                                                        \
     ++store().counter;                                                   \
     if (const auto numberedFault_ = store().countCall(); simFault_) {    \
@@ -22,6 +28,22 @@ namespace {
 #define FW_WRITE(api) FW_CALL(api, writes)
 
 const HRESULT kNotFound = static_cast<HRESULT>(0x80070002L);
+
+// Adds the time of one method call to the time spent inside the firewall.
+class InsideTimer {
+public:
+    InsideTimer() : m_start(std::chrono::steady_clock::now()) {}
+    ~InsideTimer() {
+        store().nanosecondsInside += static_cast<uint64_t>(
+            std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - m_start)
+                .count());
+    }
+    InsideTimer(const InsideTimer&) = delete;
+    InsideTimer& operator=(const InsideTimer&) = delete;
+
+private:
+    std::chrono::steady_clock::time_point m_start;
+};
 
 // Reference counting and the count of live objects. COM objects are made with one reference
 // and delete themselves on the last Release.

@@ -462,6 +462,7 @@ void Store::clear() {
     writes = 0;
     calls = 0;
     failAt = 0;
+    nanosecondsInside = 0;
 }
 
 Store& store() {
@@ -584,6 +585,10 @@ uint64_t calls() {
 void failNthCall(uint64_t number, uint32_t code) {
     store().failCode = code;
     store().failAt = number;
+}
+
+uint64_t nanosecondsInside() {
+    return store().nanosecondsInside.load();
 }
 
 uint64_t reads() {

@@ -106,6 +106,9 @@ uint64_t reads();
 uint64_t calls();
 void failNthCall(uint64_t number, uint32_t code);
 uint64_t writes();
+// Wall time spent inside the firewall's methods, so that benchmarks can tell the system's own
+// time from the simulation's.
+uint64_t nanosecondsInside();
 // Firewall objects alive now (policy, collections, rules, enumerators), whatever the reset.
 int64_t liveObjects();
 

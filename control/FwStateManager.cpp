@@ -50,7 +50,8 @@ NET_FW_ACTION action(bool allow) {
 
 // One put with its debug line before and its error line after a failure.
 template <class Value>
-bool put(INetFwPolicy2* policy, HRESULT (STDMETHODCALLTYPE INetFwPolicy2::*putter)(NET_FW_PROFILE_TYPE2, Value),
+bool put(INetFwPolicy2* policy,
+         HRESULT (STDMETHODCALLTYPE INetFwPolicy2::*putter)(NET_FW_PROFILE_TYPE2, Value),
          const char* name, NET_FW_PROFILE_TYPE2 profile, Value value) {
     TARN_LOG_TAG(TarnPyxLogging::LevelDebug, "FwStateManager::applyDefaultNetworkSettings")
         << "Call " << name << "(" << profileName(profile) << ", " << valueText(value) << ")";
@@ -107,9 +108,12 @@ void FwStateManager::applyNetworkSettings(const FWCurrentSettings& settings) {
         }
         saveNetworkSettings();
     }
-    applyDefaultNetworkSettings(NET_FW_PROFILE2_PUBLIC, settings.networkDefaults.public_network, true);
-    applyDefaultNetworkSettings(NET_FW_PROFILE2_PRIVATE, settings.networkDefaults.private_network, true);
-    applyDefaultNetworkSettings(NET_FW_PROFILE2_DOMAIN, settings.networkDefaults.domain_network, true);
+    applyDefaultNetworkSettings(NET_FW_PROFILE2_PUBLIC, settings.networkDefaults.public_network,
+                                true);
+    applyDefaultNetworkSettings(NET_FW_PROFILE2_PRIVATE, settings.networkDefaults.private_network,
+                                true);
+    applyDefaultNetworkSettings(NET_FW_PROFILE2_DOMAIN, settings.networkDefaults.domain_network,
+                                true);
 }
 
 void FwStateManager::saveNetworkSettings() {
@@ -122,20 +126,21 @@ void FwStateManager::saveNetworkSettings() {
     FWNetworkDefaultsSettings saved;
     for (const NET_FW_PROFILE_TYPE2 profile : kProfiles) {
         FWProfileDefaults& p = profileOf(saved, profile);
-        p.fw_enabled = getSettingFromWinFirewall(policy, profile, &INetFwPolicy2::get_FirewallEnabled,
-                                                 "get_FirewallEnabled", VARIANT_TRUE, p.fw_enabled);
+        p.fw_enabled =
+            getSettingFromWinFirewall(policy, profile, &INetFwPolicy2::get_FirewallEnabled,
+                                      "get_FirewallEnabled", VARIANT_TRUE, p.fw_enabled);
         p.block_all_inbound = getSettingFromWinFirewall(
             policy, profile, &INetFwPolicy2::get_BlockAllInboundTraffic,
             "get_BlockAllInboundTraffic", VARIANT_TRUE, p.block_all_inbound);
-        p.allow_unknown_inbound = getSettingFromWinFirewall(
-            policy, profile, &INetFwPolicy2::get_DefaultInboundAction, "get_DefaultInboundAction",
-            p.allow_unknown_inbound);
-        p.allow_unknown_outbound = getSettingFromWinFirewall(
-            policy, profile, &INetFwPolicy2::get_DefaultOutboundAction,
-            "get_DefaultOutboundAction", p.allow_unknown_outbound);
+        p.allow_unknown_inbound =
+            getSettingFromWinFirewall(policy, profile, &INetFwPolicy2::get_DefaultInboundAction,
+                                      "get_DefaultInboundAction", p.allow_unknown_inbound);
+        p.allow_unknown_outbound =
+            getSettingFromWinFirewall(policy, profile, &INetFwPolicy2::get_DefaultOutboundAction,
+                                      "get_DefaultOutboundAction", p.allow_unknown_outbound);
         p.allow_interactive_notifications = getSettingFromWinFirewall(
-            policy, profile, &INetFwPolicy2::get_NotificationsDisabled,
-            "get_NotificationsDisabled", VARIANT_FALSE, p.allow_interactive_notifications);
+            policy, profile, &INetFwPolicy2::get_NotificationsDisabled, "get_NotificationsDisabled",
+            VARIANT_FALSE, p.allow_interactive_notifications);
         p.allow_unicast_responses_to_multicast = getSettingFromWinFirewall(
             policy, profile, &INetFwPolicy2::get_UnicastResponsesToMulticastBroadcastDisabled,
             "get_UnicastResponsesToMulticastBroadcastDisabled", VARIANT_FALSE,
@@ -172,7 +177,8 @@ void FwStateManager::applyDefaultNetworkSettings(NET_FW_PROFILE_TYPE2 profile,
                 VARIANT_FALSE);
             return;
         }
-        put(policy, &INetFwPolicy2::put_FirewallEnabled, "put_FirewallEnabled", profile, VARIANT_TRUE);
+        put(policy, &INetFwPolicy2::put_FirewallEnabled, "put_FirewallEnabled", profile,
+            VARIANT_TRUE);
     }
     put(policy, &INetFwPolicy2::put_BlockAllInboundTraffic, "put_BlockAllInboundTraffic", profile,
         variantBool(defaults.block_all_inbound));

@@ -24,8 +24,8 @@ public:
 
 private:
     void saveNetworkSettings();
-    void applyDefaultNetworkSettings(NET_FW_PROFILE_TYPE2 profile, const FWProfileDefaults& defaults,
-                                     bool applying);
+    void applyDefaultNetworkSettings(NET_FW_PROFILE_TYPE2 profile,
+                                     const FWProfileDefaults& defaults, bool applying);
 
     std::shared_ptr<FwPolicyHolder> m_policy;
     std::shared_ptr<IFWSettingsProvider> m_provider;

@@ -10,9 +10,9 @@ CoInitializer::CoInitializer() : m_result(::CoInitializeEx(nullptr, COINIT_MULTI
             << "The COM library is (re)initialized on this thread, " << static_cast<long>(m_result)
             << " " << tarn::comErrorMessage(m_result);
     } else if (FAILED(m_result)) {
-        TARN_LOG(TarnPyxLogging::LevelError) << "Unable to initialize COM library, error "
-                                             << static_cast<long>(m_result) << " "
-                                             << tarn::comErrorMessage(m_result);
+        TARN_LOG(TarnPyxLogging::LevelError)
+            << "Unable to initialize COM library, error " << static_cast<long>(m_result) << " "
+            << tarn::comErrorMessage(m_result);
     }
 }
 

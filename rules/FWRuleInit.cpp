@@ -52,7 +52,7 @@ bool FWRule::init(INetFwRule* rule) {
         tarn::UniqueBstr value;
         // Windows answers a null string for an empty property.
         this->*f.field = check((rule->*f.get)(value.put())) && value ? tarn::toWide(value.get())
-                                                                    : std::wstring(L"error");
+                                                                     : std::wstring(L"error");
     }
     tarn::ComPtr<INetFwRule3> rule3;
     const HRESULT hr3 = tarn::queryInterface(rule, rule3);

@@ -5,8 +5,9 @@
 
 INetFwPolicy2* FwPolicyHolder::initializeFwPolicy() {
     INetFwPolicy2* policy = nullptr;
-    const HRESULT hr = ::CoCreateInstance(CLSID_NetFwPolicy2, nullptr, CLSCTX_INPROC_SERVER,
-                                          __uuidof(INetFwPolicy2), reinterpret_cast<void**>(&policy));
+    const HRESULT hr =
+        ::CoCreateInstance(CLSID_NetFwPolicy2, nullptr, CLSCTX_INPROC_SERVER,
+                           __uuidof(INetFwPolicy2), reinterpret_cast<void**>(&policy));
     if (FAILED(hr)) {
         TARN_LOG(TarnPyxLogging::LevelError)
             << "CoCreateInstance for INetFwPolicy2 failed: " << static_cast<long>(hr);

@@ -124,7 +124,8 @@ void FwRuleActions::apply(const FWRule& rule, bool track, bool mayRecreate) {
         if (!fwRule) {
             return reportRuleFailure(rule, L"Failed to create new rule", L"");
         }
-        TARN_LOG_TAG(TarnPyxLogging::LevelDebug, "FwRuleActions::applyFwRule") << "Created new FW rule";
+        TARN_LOG_TAG(TarnPyxLogging::LevelDebug, "FwRuleActions::applyFwRule")
+            << "Created new FW rule";
     } else if (!existing) {
         TARN_LOG_TAG(TarnPyxLogging::LevelError, "FwRuleActions::applyFwRule")
             << "Getting Item failed: " << tarn::describeError(found);
@@ -160,12 +161,14 @@ void FwRuleActions::apply(const FWRule& rule, bool track, bool mayRecreate) {
             rules.reset();
             return apply(rule, track, false);
         }
-        return directionSet ? reportRuleFailure(rule, L"Failed to set action", block ? L"Block" : L"Allow")
-                            : reportRuleFailure(rule, L"Failed to set direction", inbound ? L"In" : L"Out");
+        return directionSet
+                   ? reportRuleFailure(rule, L"Failed to set action", block ? L"Block" : L"Allow")
+                   : reportRuleFailure(rule, L"Failed to set direction", inbound ? L"In" : L"Out");
     }
 
     HalfUpdatedRuleGuard guard(rules.get(), [this, &rule] {
-        TARN_LOG_TAG(TarnPyxLogging::LevelError, "FwRuleActions::applyFwRule::<lambda_3>::operator ()")
+        TARN_LOG_TAG(TarnPyxLogging::LevelError,
+                     "FwRuleActions::applyFwRule::<lambda_3>::operator ()")
             << "Failed to delete old rule: " << rule.name;
         reportRuleFailure(rule, L"Failed to delete existing rule", L"");
     });

@@ -4,27 +4,12 @@
 
 #include "common/logging/Log.h"
 #include "rules/ComErrors.h"
+#include "settings/TarnDefaultRules.h"
 #include "settings_store/OrreryKeys.h"
 
 namespace keys = tarn::keys;
 
 namespace {
-
-const wchar_t* const kDefaultRuleNames[] = {
-    L"Tarn Carrier: Allow outbound TCP traffic",  L"Tarn Patch Courier: Allow outbound TCP traffic",
-    L"Tarn Mender: Allow outbound TCP traffic",   L"Tarn Mender2: Allow outbound TCP traffic",
-    L"Tarn CPS: Allow inbound TCP traffic",       L"Tarn CPS Java: Allow outbound TCP traffic",
-    L"Tarn Command Post access",                  L"Tarn: Allow DNS (In)",
-    L"Tarn: Allow DNS queries",                   L"Tarn: Allow DNS client (In)",
-    L"Tarn: Allow DNS client (Out)",              L"Tarn: Allow DNS server (In)",
-    L"Tarn: Allow DNS server (Out)",              L"Tarn: Allow mDNS (In)",
-    L"Tarn: Allow mDNS (Out)",                    L"Tarn: Allow DHCP (In)",
-    L"Tarn: Allow DHCP",                          L"Tarn: Allow DHCP IPv6 (In)",
-    L"Tarn: Allow DHCP IPv6"};
-
-const wchar_t* const kOldInboundRuleNames[] = {
-    L"Tarn: Allow mDNS (In)",       L"Tarn: Allow DNS (In)",  L"Tarn: Allow DNS client (In)",
-    L"Tarn: Allow DNS server (In)", L"Tarn: Allow DHCP (In)", L"Tarn: Allow DHCP IPv6 (In)"};
 
 std::wstring fileNameOf(const std::wstring& path) {
     const size_t slash = path.find_last_of(L"\\/");
@@ -68,15 +53,15 @@ void FwRuleManager::applyCurrentRules() {
     const auto actions = getRuleActions();
     if (m_current != nullptr && m_current->firewallEnabled) {
         rules = m_provider->getCurrentRules(
-            hostNames, [&actions](const FWRule& rule, const std::wstring& reason,
-                                  const std::wstring& part) {
+            hostNames,
+            [&actions](const FWRule& rule, const std::wstring& reason, const std::wstring& part) {
                 actions->reportRuleFailure(rule, reason, part);
             });
     }
     m_provider->setAllowedDnsFromRules(hostNames);
     if (!rules.empty()) {
-        TARN_LOG(TarnPyxLogging::LevelInfo) << "Applying " << rules.size() << " rules and allow "
-                                            << hostNames.size() << " domains";
+        TARN_LOG(TarnPyxLogging::LevelInfo)
+            << "Applying " << rules.size() << " rules and allow " << hostNames.size() << " domains";
     }
     restoreDeletedNonTarnRules(false);
     for (const FWRule& rule : rules) {
@@ -98,7 +83,7 @@ void FwRuleManager::applyTarnDefaultRules() {
     }
     if (m_provider->shouldDeleteOldInboundRules() && !m_provider->canApplyDefaultInboundRules()) {
         TARN_LOG(TarnPyxLogging::LevelInfo) << "Cleaning up old inbound rules";
-        for (const wchar_t* name : kOldInboundRuleNames) {
+        for (const wchar_t* name : tarn::defaults::kOldInboundRuleNames) {
             actions->deleteFwRule(name);
         }
         m_provider->setOldInboundRulesDeleted();
@@ -180,8 +165,9 @@ void FwRuleManager::deleteNonTarnRules() {
         }
         rule.enabled = false;
         const std::wstring text = rule.toText();
-        TarnPyxLogging::logger().logf(TarnPyxLogging::LevelInfo, "FwRuleManager::deleteNonTarnRules",
-                                      L"Disable rule: '%ls'", text.c_str());
+        TarnPyxLogging::logger().logf(TarnPyxLogging::LevelInfo,
+                                      "FwRuleManager::deleteNonTarnRules", L"Disable rule: '%ls'",
+                                      text.c_str());
         if (const HRESULT hr = fwRule->put_Enabled(VARIANT_FALSE); FAILED(hr)) {
             TARN_LOG_TAG(TarnPyxLogging::LevelError,
                          "FwRuleManager::deleteNonTarnRules::<lambda_1>::operator ()")
@@ -250,7 +236,7 @@ void FwRuleManager::restoreNonTarnRuleSet(bool uninstalling) {
     removeObsoleteInstalledRules({});
     if (uninstalling) {
         const auto actions = getRuleActions();
-        for (const wchar_t* name : kDefaultRuleNames) {
+        for (const wchar_t* name : tarn::defaults::kTarnDefaultRuleNames) {
             actions->deleteFwRule(name);
         }
         for (const auto& name : m_provider->getList(keys::kStatusInstalledSylphRules)) {

@@ -40,8 +40,8 @@ bool setStringProperty(const std::wstring& ruleName, const std::wstring& wantedV
         return true;
     }
     // An empty wish is met by a property that already means "any".
-    if (wantedText.empty() && (currentText.empty() || sameText(currentValue, L"*") ||
-                               sameText(currentValue, L"All"))) {
+    if (wantedText.empty() &&
+        (currentText.empty() || sameText(currentValue, L"*") || sameText(currentValue, L"All"))) {
         return true;
     }
     if (valuesEquivalent(comparisonOf(propertyName), currentText, wantedText)) {
@@ -61,10 +61,10 @@ bool setStringProperty(const std::wstring& ruleName, const std::wstring& wantedV
     return true;
 }
 
-#define STRING_SETTER(setter, Interface, property)                                               \
-    bool setter(const std::wstring& ruleName, Interface* rule, const std::wstring& value) {      \
-        return setStringProperty(ruleName, rule, value, &Interface::get_##property,              \
-                                 &Interface::put_##property, "put_" #property);                  \
+#define STRING_SETTER(setter, Interface, property)                                          \
+    bool setter(const std::wstring& ruleName, Interface* rule, const std::wstring& value) { \
+        return setStringProperty(ruleName, rule, value, &Interface::get_##property,         \
+                                 &Interface::put_##property, "put_" #property);             \
     }
 
 STRING_SETTER(setName, INetFwRule, Name)
@@ -118,20 +118,20 @@ bool setDirection(const std::wstring& ruleName, INetFwRule* rule, NET_FW_RULE_DI
 }
 
 // The four plain typed setters: read, compare, log, write.
-#define TYPED_SETTER(setter, type, property, initial, logValue, failure)                         \
-    bool setter(const std::wstring& ruleName, INetFwRule* rule, type value) {                    \
-        type current = initial;                                                                  \
-        rule->get_##property(&current);                                                          \
-        if (current == value) {                                                                  \
-            return true;                                                                         \
-        }                                                                                        \
-        TARN_LOG(TarnPyxLogging::LevelInfo)                                                      \
-            << "put_" #property "(" << logValue << ") for: " << ruleName;                        \
-        if (const HRESULT hr = rule->put_##property(value); FAILED(hr)) {                        \
-            TARN_LOG_HR(TarnPyxLogging::LevelError, hr, failure);                                \
-            return false;                                                                        \
-        }                                                                                        \
-        return true;                                                                             \
+#define TYPED_SETTER(setter, type, property, initial, logValue, failure)      \
+    bool setter(const std::wstring& ruleName, INetFwRule* rule, type value) { \
+        type current = initial;                                               \
+        rule->get_##property(&current);                                       \
+        if (current == value) {                                               \
+            return true;                                                      \
+        }                                                                     \
+        TARN_LOG(TarnPyxLogging::LevelInfo)                                   \
+            << "put_" #property "(" << logValue << ") for: " << ruleName;     \
+        if (const HRESULT hr = rule->put_##property(value); FAILED(hr)) {     \
+            TARN_LOG_HR(TarnPyxLogging::LevelError, hr, failure);             \
+            return false;                                                     \
+        }                                                                     \
+        return true;                                                          \
     }
 
 TYPED_SETTER(setProfiles, LONG, Profiles, 0, static_cast<long>(value), "put_Profiles failed: ")
@@ -146,7 +146,8 @@ bool setEnabled(const std::wstring& ruleName, INetFwRule* rule) {
     if (current == VARIANT_TRUE) {
         return true;
     }
-    TARN_LOG(TarnPyxLogging::LevelInfo) << "put_Enabled(" << boolText(true) << ") for: " << ruleName;
+    TARN_LOG(TarnPyxLogging::LevelInfo)
+        << "put_Enabled(" << boolText(true) << ") for: " << ruleName;
     if (const HRESULT hr = rule->put_Enabled(VARIANT_TRUE); FAILED(hr)) {
         TARN_LOG_HR(TarnPyxLogging::LevelError, hr, "put_Enabled failed: ");
         return false;

@@ -35,13 +35,15 @@ bool setDescription(const std::wstring& ruleName, INetFwRule* rule, const std::w
 bool setGrouping(const std::wstring& ruleName, INetFwRule* rule, const std::wstring& value);
 bool setApplicationName(const std::wstring& ruleName, INetFwRule* rule, const std::wstring& value);
 bool setServiceName(const std::wstring& ruleName, INetFwRule* rule, const std::wstring& value);
-bool setLocalAppPackageId(const std::wstring& ruleName, INetFwRule3* rule, const std::wstring& value);
+bool setLocalAppPackageId(const std::wstring& ruleName, INetFwRule3* rule,
+                          const std::wstring& value);
 bool setRemotePorts(const std::wstring& ruleName, INetFwRule* rule, const std::wstring& value);
 bool setRemoteAddresses(const std::wstring& ruleName, INetFwRule* rule, const std::wstring& value);
 bool setLocalPorts(const std::wstring& ruleName, INetFwRule* rule, const std::wstring& value);
 bool setLocalAddresses(const std::wstring& ruleName, INetFwRule* rule, const std::wstring& value);
 bool setInterfaceTypes(const std::wstring& ruleName, INetFwRule* rule, const std::wstring& value);
-bool setIcmpTypesAndCodes(const std::wstring& ruleName, INetFwRule* rule, const std::wstring& value);
+bool setIcmpTypesAndCodes(const std::wstring& ruleName, INetFwRule* rule,
+                          const std::wstring& value);
 
 bool setEdgeTraversal(const std::wstring& ruleName, INetFwRule* rule, bool value);
 bool setDirection(const std::wstring& ruleName, INetFwRule* rule, NET_FW_RULE_DIRECTION value);

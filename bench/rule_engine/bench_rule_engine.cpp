@@ -53,7 +53,8 @@ std::pair<double, double> timed(Pass pass) {
     const uint64_t inside = sim::firewall::nanosecondsInside();
     const auto start = std::chrono::steady_clock::now();
     pass();
-    const double total = std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count();
+    const double total =
+        std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count();
     return {total, static_cast<double>(sim::firewall::nanosecondsInside() - inside)};
 }
 

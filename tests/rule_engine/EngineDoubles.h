@@ -181,4 +181,3 @@ inline sim::firewall::Rule otherRule(const std::wstring& name) {
 }
 
 }  // namespace tarn::test
-

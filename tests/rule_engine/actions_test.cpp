@@ -50,8 +50,10 @@ TEST_F(ActionsTest, ANewRuleIsAddedWithEveryProperty) {
     EXPECT_EQ(stored->action, 1);
     EXPECT_TRUE(stored->enabled);
     EXPECT_TRUE(stored->edgeTraversal);
-    EXPECT_TRUE(logged(log, 4, "FwRuleActions::applyFwRule", "Firewall Rule Added: Allow web server"));
-    EXPECT_EQ(provider->lists[keys::kStatusInstalledRules], std::vector<std::wstring>{L"Allow web server"});
+    EXPECT_TRUE(
+        logged(log, 4, "FwRuleActions::applyFwRule", "Firewall Rule Added: Allow web server"));
+    EXPECT_EQ(provider->lists[keys::kStatusInstalledRules],
+              std::vector<std::wstring>{L"Allow web server"});
     EXPECT_TRUE(alerts->alerts.empty());
 }
 
@@ -64,7 +66,8 @@ TEST_F(ActionsTest, AnUnchangedRuleIsOnlyRead) {
     // of each of the 17 compared properties.
     EXPECT_EQ(reads, 20u);
     EXPECT_FALSE(log.contains("Firewall Rule Added"));
-    EXPECT_EQ(provider->lists[keys::kStatusInstalledRules], std::vector<std::wstring>{L"Allow web server"});
+    EXPECT_EQ(provider->lists[keys::kStatusInstalledRules],
+              std::vector<std::wstring>{L"Allow web server"});
 }
 
 TEST_F(ActionsTest, AProtocolChangeClearsThePortsFirst) {
@@ -94,7 +97,8 @@ TEST_F(ActionsTest, AnActionThatCannotBeWrittenRecreatesTheRule) {
     ASSERT_EQ(sim::firewall::rules().size(), 1u);
     EXPECT_EQ(sim::firewall::rules()[0].action, 0);
     EXPECT_TRUE(alerts->alerts.empty());
-    EXPECT_EQ(provider->lists[keys::kStatusInstalledRules], std::vector<std::wstring>{L"Allow web server"});
+    EXPECT_EQ(provider->lists[keys::kStatusInstalledRules],
+              std::vector<std::wstring>{L"Allow web server"});
 }
 
 TEST_F(ActionsTest, FailuresAreReportedAndLeaveNoHalfUpdatedRule) {
@@ -109,7 +113,8 @@ TEST_F(ActionsTest, FailuresAreReportedAndLeaveNoHalfUpdatedRule) {
         {"INetFwRule::put_Profiles", false, L"Failed to set profiles", L"2"},
         {"INetFwRule::put_Description", true, L"Failed to set description", L"changed"},
         {"INetFwRules::Add", false, L"Failed to add rule", L""},
-        {"INetFwRule3::put_LocalAppPackageId", false, L"Failed to set app package id", L"S-1-15-2-1"},
+        {"INetFwRule3::put_LocalAppPackageId", false, L"Failed to set app package id",
+         L"S-1-15-2-1"},
         {"INetFwRule::put_Direction", false, L"Failed to set direction", L"Out", true},
         {"INetFwPolicy2::get_Rules", true, L"Failed to read existing rules", L""},
         {"INetFwRules::Item", true, L"Failed to read existing rule", L""},
@@ -145,7 +150,8 @@ TEST_F(ActionsTest, AFailingRuleIsLoggedOnceAndAlertedEveryTime) {
     actions->applyFwRule(webRule(), false);
     EXPECT_EQ(alerts->count(L"Allow web server"), 2u);
     ASSERT_EQ(invalidLines.size(), 1u);
-    EXPECT_EQ(invalidLines[0].rfind("Failed to add rule: [Allow web server],", 0), 0u) << invalidLines[0];
+    EXPECT_EQ(invalidLines[0].rfind("Failed to add rule: [Allow web server],", 0), 0u)
+        << invalidLines[0];
 }
 
 TEST_F(ActionsTest, OutboundRulesNeverWriteEdgeTraversal) {
@@ -216,9 +222,10 @@ TEST_F(ActionsTest, AWindowsRuleReadsIntoARecord) {
     EXPECT_EQ(read.direction, FWRule::Direction::In);
     EXPECT_EQ(read.action, FWRule::Action::Allow);
     EXPECT_TRUE(read.enabled);
-    EXPECT_EQ(read.toText(),
-              L"[File sharing],[@FirewallAPI.dll,-28502],[on],[C:\\Program Files\\Other\\other.exe],"
-              L"[error],[6],[445],[*],[In],[Allow],[All],[*],[*],[error],[All],[],[]");
+    EXPECT_EQ(
+        read.toText(),
+        L"[File sharing],[@FirewallAPI.dll,-28502],[on],[C:\\Program Files\\Other\\other.exe],"
+        L"[error],[6],[445],[*],[In],[Allow],[All],[*],[*],[error],[All],[],[]");
 }
 
 TEST_F(ActionsTest, AWalkEndsWhenStopped) {

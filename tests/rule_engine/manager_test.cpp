@@ -25,8 +25,9 @@ protected:
                                    i % 2 ? FWRule::Direction::In : FWRule::Direction::Out,
                                    i % 5 ? FWRule::Action::Allow : FWRule::Action::Block);
             rule.remoteAddresses = L"fe80::" + std::to_wstring(i % 9000 + 1) + L",10." +
-                                   std::to_wstring(i / 256 % 256) + L"." + std::to_wstring(i % 256) +
-                                   L".0/24,192.168.1." + std::to_wstring(i % 250 + 1);
+                                   std::to_wstring(i / 256 % 256) + L"." +
+                                   std::to_wstring(i % 256) + L".0/24,192.168.1." +
+                                   std::to_wstring(i % 250 + 1);
             rule.localPorts = L"443,80," + std::to_wstring(1000 + i);
             rule.applicationPath = L"%ProgramFiles%\\App" + std::to_wstring(i) + L"\\app.exe";
             rule.networkType = i % 4 == 0 ? FWRule::NetworkPublic : FWRule::NetworkAll;

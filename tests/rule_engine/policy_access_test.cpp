@@ -9,7 +9,8 @@ namespace tarn::test {
 namespace {
 
 bool endsWith(const std::wstring& text, const std::wstring& tail) {
-    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+    return text.size() >= tail.size() &&
+           text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
 TEST(ErrorTexts, DescribeErrorNamesTheMessageNumber) {
@@ -19,8 +20,8 @@ TEST(ErrorTexts, DescribeErrorNamesTheMessageNumber) {
         bool hasText;
     };
     const Case cases[] = {
-        {0x80070005u, L"(5)", true},          {5u, L"(5)", true},
-        {0x800706D9u, L"(1753)", true},       {0x8001010Eu, L"(2147549454)", true},
+        {0x80070005u, L"(5)", true},           {5u, L"(5)", true},
+        {0x800706D9u, L"(1753)", true},        {0x8001010Eu, L"(2147549454)", true},
         {0xD000000Du, L"(1341718541)", false}, {0x80320003u, L"(2818051)", false},
     };
     for (const Case& c : cases) {
@@ -61,8 +62,11 @@ TEST_F(PolicyHolderTest, OnlyFourCodesMeanTheServiceIsGone) {
         uint32_t code;
         bool dropped;
     };
-    const Case cases[] = {{0x800706D9u, true}, {0x80070006u, true}, {0x800706B5u, true},
-                          {0x8007045Bu, true}, {0x800706BAu, false}};
+    const Case cases[] = {{0x800706D9u, true},
+                          {0x80070006u, true},
+                          {0x800706B5u, true},
+                          {0x8007045Bu, true},
+                          {0x800706BAu, false}};
     for (const Case& c : cases) {
         sim::reset();
         SimPolicyHolder policy;
@@ -79,7 +83,8 @@ TEST_F(PolicyHolderTest, ADeadInterfaceIsMadeAnewAfterARestart) {
     sim::firewall::stopService();
     EXPECT_FALSE(holder->beSureThatInterfaceIsAlive(false));
     EXPECT_EQ(holder->policy(), nullptr);
-    EXPECT_TRUE(logged(log, 3, "FwPolicyHolder::beSureThatInterfaceIsAlive", "m_fwPolicy is not alive, release"));
+    EXPECT_TRUE(logged(log, 3, "FwPolicyHolder::beSureThatInterfaceIsAlive",
+                       "m_fwPolicy is not alive, release"));
     EXPECT_FALSE(holder->beSureThatInterfaceIsAlive(false));  // nothing made while it is down
     sim::firewall::startService();
     EXPECT_TRUE(holder->beSureThatInterfaceIsAlive(true));

@@ -44,13 +44,16 @@ struct StringCase {
 
 TEST_F(SettersTest, StringPropertiesAreWrittenOnlyWhenTheyDifferInMeaning) {
     const StringCase cases[] = {
-        {"ports in another order", &setLocalPorts, [](sim::firewall::Rule& r) { r.localPorts = L"80,443"; },
-         L"443,80", false, &sim::firewall::Rule::localPorts, L"80,443"},
-        {"ports in another letter case", &setLocalPorts, [](sim::firewall::Rule& r) { r.localPorts = L"rpc"; },
-         L"RPC", false, &sim::firewall::Rule::localPorts, L"rpc"},
+        {"ports in another order", &setLocalPorts,
+         [](sim::firewall::Rule& r) { r.localPorts = L"80,443"; }, L"443,80", false,
+         &sim::firewall::Rule::localPorts, L"80,443"},
+        {"ports in another letter case", &setLocalPorts,
+         [](sim::firewall::Rule& r) { r.localPorts = L"rpc"; }, L"RPC", false,
+         &sim::firewall::Rule::localPorts, L"rpc"},
         {"merged address ranges", &setRemoteAddresses,
          [](sim::firewall::Rule& r) { r.remoteAddresses = L"10.0.0.1-10.0.0.6"; },
-         L"10.0.0.1-10.0.0.5,10.0.0.6", false, &sim::firewall::Rule::remoteAddresses, L"10.0.0.1-10.0.0.6"},
+         L"10.0.0.1-10.0.0.5,10.0.0.6", false, &sim::firewall::Rule::remoteAddresses,
+         L"10.0.0.1-10.0.0.6"},
         {"addresses in Windows notation and order", &setRemoteAddresses,
          [](sim::firewall::Rule& r) { r.remoteAddresses = L"10.0.0.0/255.255.255.0,fe80::/64"; },
          L"fe80::/64,10.0.0.0/24", false, &sim::firewall::Rule::remoteAddresses,
@@ -65,8 +68,9 @@ TEST_F(SettersTest, StringPropertiesAreWrittenOnlyWhenTheyDifferInMeaning) {
          &sim::firewall::Rule::remoteAddresses, L"10.0.0.7/255.255.255.255"},
         {"trailing comma and space", &setLocalPorts, [](sim::firewall::Rule&) {}, L"80,443, ", true,
          &sim::firewall::Rule::localPorts, L"80,443"},
-        {"service cleared", &setServiceName, [](sim::firewall::Rule& r) { r.serviceName = L"dnscache"; },
-         L"", true, &sim::firewall::Rule::serviceName, L""},
+        {"service cleared", &setServiceName,
+         [](sim::firewall::Rule& r) { r.serviceName = L"dnscache"; }, L"", true,
+         &sim::firewall::Rule::serviceName, L""},
         {"description case counts", &setDescription,
          [](sim::firewall::Rule& r) { r.description = L"Text"; }, L"text", true,
          &sim::firewall::Rule::description, L"text"},
@@ -76,8 +80,8 @@ TEST_F(SettersTest, StringPropertiesAreWrittenOnlyWhenTheyDifferInMeaning) {
         ASSERT_TRUE(holder->beSureThatInterfaceIsAlive(true));
         log.clear();
         ComPtr<INetFwRule> rule = storedRule(c.fill);
-        const auto [writes, reads] =
-            writesAndReads([&] { EXPECT_TRUE(c.setter(L"Setter rule", rule.get(), c.wanted)) << c.what; });
+        const auto [writes, reads] = writesAndReads(
+            [&] { EXPECT_TRUE(c.setter(L"Setter rule", rule.get(), c.wanted)) << c.what; });
         EXPECT_EQ(writes, c.writes ? 1u : 0u) << c.what;
         EXPECT_EQ(reads, 1u) << c.what;
         EXPECT_EQ(stored().*c.field, c.storedAfter) << c.what;
@@ -86,7 +90,8 @@ TEST_F(SettersTest, StringPropertiesAreWrittenOnlyWhenTheyDifferInMeaning) {
 }
 
 TEST_F(SettersTest, AWriteIsLoggedWithOldAndNewValue) {
-    ComPtr<INetFwRule> rule = storedRule([](sim::firewall::Rule& r) { r.serviceName = L"dnscache"; });
+    ComPtr<INetFwRule> rule =
+        storedRule([](sim::firewall::Rule& r) { r.serviceName = L"dnscache"; });
     ASSERT_TRUE(setServiceName(L"Setter rule", rule.get(), L""));
     EXPECT_TRUE(logged(log, 4, "rule_setters::setStringProperty",
                        "Setter rule: put_ServiceName('[empty]') executing. Old: 'dnscache'"))
@@ -103,7 +108,8 @@ TEST_F(SettersTest, AFailedWriteIsLoggedAndAnswered) {
 TEST_F(SettersTest, AFailedReadStillLeadsToTheWrite) {
     ComPtr<INetFwRule> rule = storedRule([](sim::firewall::Rule& r) { r.localPorts = L"80"; });
     sim::failCall("INetFwRule::get_LocalPorts", 1, E_FAIL);
-    const auto [writes, reads] = writesAndReads([&] { EXPECT_TRUE(setLocalPorts(L"Setter rule", rule.get(), L"80")); });
+    const auto [writes, reads] =
+        writesAndReads([&] { EXPECT_TRUE(setLocalPorts(L"Setter rule", rule.get(), L"80")); });
     EXPECT_EQ(writes, 1u);
     EXPECT_TRUE(log.contains("getFunc failed with: ", 2));
 }
@@ -115,11 +121,13 @@ TEST_F(SettersTest, TypedSettersCompareLogAndWrite) {
         r.profiles = 2;
     });
     EXPECT_TRUE(setDirection(L"Setter rule", rule.get(), NET_FW_RULE_DIR_IN));
-    EXPECT_TRUE(logged(log, 4, "rule_setters::setDirection", "Changing Direction out -> in for: Setter rule"));
+    EXPECT_TRUE(logged(log, 4, "rule_setters::setDirection",
+                       "Changing Direction out -> in for: Setter rule"));
     EXPECT_TRUE(setEnabled(L"Setter rule", rule.get()));
     EXPECT_TRUE(logged(log, 4, "rule_setters::setEnabled", "put_Enabled(true) for: Setter rule"));
     EXPECT_TRUE(setProfiles(L"Setter rule", rule.get(), NET_FW_PROFILE2_ALL));
-    EXPECT_TRUE(logged(log, 4, "rule_setters::setProfiles", "put_Profiles(2147483647) for: Setter rule"));
+    EXPECT_TRUE(
+        logged(log, 4, "rule_setters::setProfiles", "put_Profiles(2147483647) for: Setter rule"));
     EXPECT_TRUE(setEdgeTraversal(L"Setter rule", rule.get(), true));
     EXPECT_TRUE(setAction(L"Setter rule", rule.get(), NET_FW_ACTION_BLOCK));
     EXPECT_TRUE(setProtocol(L"Setter rule", rule.get(), 17));

@@ -36,8 +36,9 @@ TEST(SimCom, CreationNeedsAnApartmentAndAKnownClass) {
                                __uuidof(INetFwRules), reinterpret_cast<void**>(&wrongInterface)),
               E_NOINTERFACE);
     void* unknown = nullptr;
-    EXPECT_EQ(CoCreateInstance(IID_IDispatch, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &unknown),
-              REGDB_E_CLASSNOTREG);
+    EXPECT_EQ(
+        CoCreateInstance(IID_IDispatch, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &unknown),
+        REGDB_E_CLASSNOTREG);
     CoUninitialize();
 }
 

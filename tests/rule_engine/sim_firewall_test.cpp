@@ -77,9 +77,9 @@ TEST_F(SimFirewallTest, PortsAndIcmpOnlyWhereTheProtocolCarriesThem) {
         HRESULT expected;
     };
     const Case cases[] = {
-        {256, L"80", E_INVALIDARG}, {1, L"80", E_INVALIDARG},   {58, L"80", E_INVALIDARG},
-        {6, L"80,443", S_OK},       {17, L"1000-2000", S_OK},   {6, L"80x", kInvalidData},
-        {6, L"70000", kInvalidData}, {6, L"RPC", S_OK},         {6, L"80, 443", kInvalidData},
+        {256, L"80", E_INVALIDARG},  {1, L"80", E_INVALIDARG}, {58, L"80", E_INVALIDARG},
+        {6, L"80,443", S_OK},        {17, L"1000-2000", S_OK}, {6, L"80x", kInvalidData},
+        {6, L"70000", kInvalidData}, {6, L"RPC", S_OK},        {6, L"80, 443", kInvalidData},
     };
     for (const Case& c : cases) {
         ComPtr<INetFwRule> rule(sim::firewall::createRule());
@@ -97,7 +97,7 @@ TEST_F(SimFirewallTest, ProtocolChangeKeepsNothingTheNewProtocolCannotCarry) {
     ASSERT_EQ(rule.get()->put_Protocol(6), S_OK);
     ASSERT_EQ(rule.get()->put_RemotePorts(makeBstr(L"443").get()), S_OK);
     EXPECT_EQ(rule.get()->put_Protocol(1), E_INVALIDARG);  // not cleared for the caller
-    EXPECT_EQ(rule.get()->put_Protocol(17), S_OK);          // UDP keeps the ports
+    EXPECT_EQ(rule.get()->put_Protocol(17), S_OK);         // UDP keeps the ports
     EXPECT_EQ(read(rule.get(), &INetFwRule::get_RemotePorts), L"443");
     ASSERT_EQ(rule.get()->put_RemotePorts(makeBstr(L"").get()), S_OK);
     ASSERT_EQ(rule.get()->put_Protocol(1), S_OK);
@@ -130,7 +130,8 @@ TEST_F(SimFirewallTest, AddressesAreStoredInWindowsNotation) {
     };
     for (const Case& c : cases) {
         ComPtr<INetFwRule> rule(sim::firewall::createRule());
-        EXPECT_EQ(rule.get()->put_RemoteAddresses(makeBstr(c.written).get()), c.expected) << c.written;
+        EXPECT_EQ(rule.get()->put_RemoteAddresses(makeBstr(c.written).get()), c.expected)
+            << c.written;
         EXPECT_EQ(read(rule.get(), &INetFwRule::get_RemoteAddresses), c.readBack) << c.written;
     }
 }
@@ -210,9 +211,11 @@ TEST_F(SimFirewallTest, EnumerationVisitsEveryRuleInOrderThenAnswersSFalse) {
 
 TEST_F(SimFirewallTest, ProfilePropertiesTakeOneProfileAtATime) {
     EXPECT_EQ(policy.get()->put_FirewallEnabled(NET_FW_PROFILE2_PRIVATE, VARIANT_FALSE), S_OK);
-    EXPECT_EQ(policy.get()->put_DefaultInboundAction(NET_FW_PROFILE2_DOMAIN, NET_FW_ACTION_ALLOW), S_OK);
-    EXPECT_EQ(policy.get()->put_FirewallEnabled(static_cast<NET_FW_PROFILE_TYPE2>(7), VARIANT_FALSE),
-              E_INVALIDARG);
+    EXPECT_EQ(policy.get()->put_DefaultInboundAction(NET_FW_PROFILE2_DOMAIN, NET_FW_ACTION_ALLOW),
+              S_OK);
+    EXPECT_EQ(
+        policy.get()->put_FirewallEnabled(static_cast<NET_FW_PROFILE_TYPE2>(7), VARIANT_FALSE),
+        E_INVALIDARG);
     EXPECT_EQ(policy.get()->put_FirewallEnabled(NET_FW_PROFILE2_ALL, VARIANT_FALSE), E_INVALIDARG);
     EXPECT_FALSE(sim::firewall::profile(2).firewallEnabled);
     EXPECT_TRUE(sim::firewall::profile(4).firewallEnabled);
@@ -247,7 +250,8 @@ TEST_F(SimFirewallTest, WithoutElevationOnlyReadsWork) {
     ComPtr<INetFwRule> added(sim::firewall::createRule());
     ASSERT_EQ(added.get()->put_Name(makeBstr(L"Added").get()), S_OK);  // not stored yet
     EXPECT_EQ(rules.get()->Add(added.get()), E_ACCESSDENIED);
-    EXPECT_EQ(policy.get()->put_FirewallEnabled(NET_FW_PROFILE2_PUBLIC, VARIANT_FALSE), E_ACCESSDENIED);
+    EXPECT_EQ(policy.get()->put_FirewallEnabled(NET_FW_PROFILE2_PUBLIC, VARIANT_FALSE),
+              E_ACCESSDENIED);
 }
 
 TEST_F(SimFirewallTest, CountsCallsReadsWritesAndInjectsFaults) {
@@ -267,14 +271,16 @@ TEST_F(SimFirewallTest, CountsCallsReadsWritesAndInjectsFaults) {
 
 TEST_F(SimFirewallTest, ChangeHookSeesEveryCommittedChange) {
     std::vector<std::pair<std::wstring, std::wstring>> changes;
-    sim::firewall::setChangeHook([&](const sim::firewall::Rule* before, const sim::firewall::Rule* after) {
-        changes.emplace_back(before ? before->name : L"-", after ? after->name : L"-");
-    });
+    sim::firewall::setChangeHook(
+        [&](const sim::firewall::Rule* before, const sim::firewall::Rule* after) {
+            changes.emplace_back(before ? before->name : L"-", after ? after->name : L"-");
+        });
     addRule(L"Hooked");
     ASSERT_EQ(item(L"Hooked").get()->put_Enabled(VARIANT_TRUE), S_OK);
     ASSERT_EQ(rules.get()->Remove(makeBstr(L"Hooked").get()), S_OK);
     using Change = std::pair<std::wstring, std::wstring>;
-    EXPECT_EQ(changes, (std::vector<Change>{{L"-", L"Hooked"}, {L"Hooked", L"Hooked"}, {L"Hooked", L"-"}}));
+    EXPECT_EQ(changes,
+              (std::vector<Change>{{L"-", L"Hooked"}, {L"Hooked", L"Hooked"}, {L"Hooked", L"-"}}));
 }
 
 TEST_F(SimFirewallTest, EveryObjectDiesWithItsLastReference) {

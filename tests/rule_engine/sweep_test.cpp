@@ -147,13 +147,15 @@ TEST(FaultSweep, EveryCallOfAMixedPassFailsOnceAndTheNextPassRepairs) {
             }
             const bool asBefore = before.count(name) && before.at(name) == comparable;
             const bool asExpected = expected.count(name) && expected.at(name) == comparable;
-            EXPECT_TRUE(asBefore || asExpected) << "call " << k << ": " << std::string(name.begin(), name.end());
+            EXPECT_TRUE(asBefore || asExpected)
+                << "call " << k << ": " << std::string(name.begin(), name.end());
         }
         // Every rule of the policy in the firewall is in the stored list, so none is orphaned.
         const auto installed = asSet(world.provider->stored[keys::kStatusInstalledRules]);
         for (const auto& [name, rule] : now) {
             if (name.rfind(L"Rule ", 0) == 0) {
-                EXPECT_TRUE(installed.count(name)) << "call " << k << ": " << std::string(name.begin(), name.end());
+                EXPECT_TRUE(installed.count(name))
+                    << "call " << k << ": " << std::string(name.begin(), name.end());
             }
         }
         // Every other program's rule switched off is remembered.

@@ -16,7 +16,9 @@ const IID IID_IEnumVARIANT = simUuidOf<IEnumVARIANT>();
 namespace {
 
 struct GuidLess {
-    bool operator()(const GUID& a, const GUID& b) const { return std::memcmp(&a, &b, sizeof a) < 0; }
+    bool operator()(const GUID& a, const GUID& b) const {
+        return std::memcmp(&a, &b, sizeof a) < 0;
+    }
 };
 
 struct Runtime {
@@ -131,7 +133,8 @@ BSTR SysAllocStringLen(const OLECHAR* text, UINT length) {
     if (simFault_) {
         return nullptr;
     }
-    char* block = static_cast<char*>(std::malloc(sizeof(uint32_t) + (length + 1) * sizeof(OLECHAR)));
+    char* block =
+        static_cast<char*>(std::malloc(sizeof(uint32_t) + (length + 1) * sizeof(OLECHAR)));
     if (block == nullptr) {
         return nullptr;
     }
@@ -186,7 +189,7 @@ HRESULT VarBstrCmp(BSTR left, BSTR right, LCID, ULONG) {
     for (UINT i = 0; i < leftLength && i < rightLength; ++i) {
         if (left[i] != right[i]) {
             return static_cast<uint16_t>(left[i]) < static_cast<uint16_t>(right[i]) ? VARCMP_LT
-                                                                                      : VARCMP_GT;
+                                                                                    : VARCMP_GT;
         }
     }
     if (leftLength == rightLength) {
@@ -268,8 +271,8 @@ HRESULT VariantChangeType(VARIANTARG* destination, const VARIANTARG* source, USH
         return DISP_E_TYPEMISMATCH;
     }
     IDispatch* dispatch = nullptr;
-    if (source->punkVal == nullptr ||
-        FAILED(source->punkVal->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch)))) {
+    if (source->punkVal == nullptr || FAILED(source->punkVal->QueryInterface(
+                                          IID_IDispatch, reinterpret_cast<void**>(&dispatch)))) {
         return DISP_E_TYPEMISMATCH;
     }
     VariantClear(destination);

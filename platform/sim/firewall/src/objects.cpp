@@ -15,14 +15,14 @@ namespace sim::firewall::detail {
 
 namespace {
 
-#define FW_CALL(api, counter)                                            \
-    const InsideTimer insideTimer_;                                      \
-    SIM_API(api);                                                        \
-    ++store().counter;                                                   \
-    if (const auto numberedFault_ = store().countCall(); simFault_) {    \
-        return static_cast<HRESULT>(*simFault_);                         \
-    } else if (numberedFault_) {                                         \
-        return static_cast<HRESULT>(*numberedFault_);                    \
+#define FW_CALL(api, counter)                                         \
+    const InsideTimer insideTimer_;                                   \
+    SIM_API(api);                                                     \
+    ++store().counter;                                                \
+    if (const auto numberedFault_ = store().countCall(); simFault_) { \
+        return static_cast<HRESULT>(*simFault_);                      \
+    } else if (numberedFault_) {                                      \
+        return static_cast<HRESULT>(*numberedFault_);                 \
     }
 #define FW_READ(api) FW_CALL(api, reads)
 #define FW_WRITE(api) FW_CALL(api, writes)
@@ -34,9 +34,10 @@ class InsideTimer {
 public:
     InsideTimer() : m_start(std::chrono::steady_clock::now()) {}
     ~InsideTimer() {
-        store().nanosecondsInside += static_cast<uint64_t>(
-            std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - m_start)
-                .count());
+        store().nanosecondsInside +=
+            static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                      std::chrono::steady_clock::now() - m_start)
+                                      .count());
     }
     InsideTimer(const InsideTimer&) = delete;
     InsideTimer& operator=(const InsideTimer&) = delete;
@@ -159,32 +160,32 @@ public:
                              : answer<IDispatch, INetFwRule>(riid, object);
     }
 
-#define STRING_GETTER(iface, method, expression)                                              \
-    HRESULT STDMETHODCALLTYPE get_##method(BSTR* out) override {                              \
-        FW_READ(#iface "::get_" #method);                                                     \
-        return read(out, [&](const Rule& r) { return putString(out, expression); });         \
+#define STRING_GETTER(iface, method, expression)                                     \
+    HRESULT STDMETHODCALLTYPE get_##method(BSTR* out) override {                     \
+        FW_READ(#iface "::get_" #method);                                            \
+        return read(out, [&](const Rule& r) { return putString(out, expression); }); \
     }
-#define VALUE_GETTER(iface, method, type, expression)                                         \
-    HRESULT STDMETHODCALLTYPE get_##method(type* out) override {                              \
-        FW_READ(#iface "::get_" #method);                                                     \
-        return read(out, [&](const Rule& r) {                                                 \
-            *out = static_cast<type>(expression);                                             \
-            return S_OK;                                                                      \
-        });                                                                                   \
+#define VALUE_GETTER(iface, method, type, expression)            \
+    HRESULT STDMETHODCALLTYPE get_##method(type* out) override { \
+        FW_READ(#iface "::get_" #method);                        \
+        return read(out, [&](const Rule& r) {                    \
+            *out = static_cast<type>(expression);                \
+            return S_OK;                                         \
+        });                                                      \
     }
-#define PUTTER(iface, method, type, ...)                                                      \
-    HRESULT STDMETHODCALLTYPE put_##method(type value) override {                             \
-        FW_WRITE(#iface "::put_" #method);                                                    \
-        return write([&](Rule& r) -> HRESULT { __VA_ARGS__ });                                \
+#define PUTTER(iface, method, type, ...)                          \
+    HRESULT STDMETHODCALLTYPE put_##method(type value) override { \
+        FW_WRITE(#iface "::put_" #method);                        \
+        return write([&](Rule& r) -> HRESULT { __VA_ARGS__ });    \
     }
-#define NOT_OFFERED(iface, method, type)                                                      \
-    HRESULT STDMETHODCALLTYPE get_##method(type*) override {                                  \
-        FW_READ(#iface "::get_" #method);                                                     \
-        return E_NOTIMPL;                                                                     \
-    }                                                                                         \
-    HRESULT STDMETHODCALLTYPE put_##method(type) override {                                   \
-        FW_WRITE(#iface "::put_" #method);                                                    \
-        return E_NOTIMPL;                                                                     \
+#define NOT_OFFERED(iface, method, type)                     \
+    HRESULT STDMETHODCALLTYPE get_##method(type*) override { \
+        FW_READ(#iface "::get_" #method);                    \
+        return E_NOTIMPL;                                    \
+    }                                                        \
+    HRESULT STDMETHODCALLTYPE put_##method(type) override {  \
+        FW_WRITE(#iface "::put_" #method);                   \
+        return E_NOTIMPL;                                    \
     }
 
     STRING_GETTER(INetFwRule, Name, r.name)
@@ -274,7 +275,8 @@ public:
     })
     VALUE_GETTER(INetFwRule, Profiles, LONG, r.profiles)
     PUTTER(INetFwRule, Profiles, LONG, { return checkProfiles(value, r.profiles); })
-    VALUE_GETTER(INetFwRule, EdgeTraversal, VARIANT_BOOL, r.edgeTraversal ? VARIANT_TRUE : VARIANT_FALSE)
+    VALUE_GETTER(INetFwRule, EdgeTraversal, VARIANT_BOOL,
+                 r.edgeTraversal ? VARIANT_TRUE : VARIANT_FALSE)
     PUTTER(INetFwRule, EdgeTraversal, VARIANT_BOOL, {
         if (!isBool(value) || (value == VARIANT_TRUE && r.direction == NET_FW_RULE_DIR_OUT)) {
             return E_INVALIDARG;
@@ -551,25 +553,26 @@ public:
         return readPolicy(profile, [&] { *profile = store().currentProfileTypes; });
     }
 
-#define PROFILE_PROPERTY(method, type, field, toValue, fromValue, valid)                         \
+#define PROFILE_PROPERTY(method, type, field, toValue, fromValue, valid)                           \
     HRESULT STDMETHODCALLTYPE get_##method(NET_FW_PROFILE_TYPE2 profileType, type* out) override { \
-        FW_READ("INetFwPolicy2::get_" #method);                                                   \
-        return readProfile(profileType, out, [&](ProfileSettings& p) { *out = toValue; });        \
-    }                                                                                             \
-    HRESULT STDMETHODCALLTYPE put_##method(NET_FW_PROFILE_TYPE2 profileType, type value) override { \
-        FW_WRITE("INetFwPolicy2::put_" #method);                                                  \
-        if (!(valid)) {                                                                           \
-            return E_INVALIDARG;                                                                  \
-        }                                                                                         \
-        return writeProfile(profileType, [&](ProfileSettings& p) { p.field = fromValue; });      \
+        FW_READ("INetFwPolicy2::get_" #method);                                                    \
+        return readProfile(profileType, out, [&](ProfileSettings& p) { *out = toValue; });         \
+    }                                                                                              \
+    HRESULT STDMETHODCALLTYPE put_##method(NET_FW_PROFILE_TYPE2 profileType, type value)           \
+        override {                                                                                 \
+        FW_WRITE("INetFwPolicy2::put_" #method);                                                   \
+        if (!(valid)) {                                                                            \
+            return E_INVALIDARG;                                                                   \
+        }                                                                                          \
+        return writeProfile(profileType, [&](ProfileSettings& p) { p.field = fromValue; });        \
     }
 
     PROFILE_PROPERTY(FirewallEnabled, VARIANT_BOOL, firewallEnabled,
                      p.firewallEnabled ? VARIANT_TRUE : VARIANT_FALSE, value == VARIANT_TRUE,
                      isBool(value))
     PROFILE_PROPERTY(BlockAllInboundTraffic, VARIANT_BOOL, blockAllInboundTraffic,
-                     p.blockAllInboundTraffic ? VARIANT_TRUE : VARIANT_FALSE,
-                     value == VARIANT_TRUE, isBool(value))
+                     p.blockAllInboundTraffic ? VARIANT_TRUE : VARIANT_FALSE, value == VARIANT_TRUE,
+                     isBool(value))
     PROFILE_PROPERTY(NotificationsDisabled, VARIANT_BOOL, notificationsDisabled,
                      p.notificationsDisabled ? VARIANT_TRUE : VARIANT_FALSE, value == VARIANT_TRUE,
                      isBool(value))

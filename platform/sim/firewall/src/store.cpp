@@ -17,9 +17,9 @@ const HRESULT kRefusedAddress = static_cast<HRESULT>(0xD000000DL);
 const size_t kMaxText = 10000;
 
 bool equalsNoCase(std::wstring_view a, std::wstring_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](wchar_t x, wchar_t y) {
-               return std::towlower(x) == std::towlower(y);
-           });
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(),
+                      [](wchar_t x, wchar_t y) { return std::towlower(x) == std::towlower(y); });
 }
 
 std::vector<std::wstring> split(const std::wstring& value) {
@@ -67,7 +67,8 @@ bool parseIPv4(std::wstring_view text, uint32_t& address) {
     for (int part = 0; part < 4; ++part) {
         const size_t dot = part < 3 ? text.find(L'.') : text.size();
         uint32_t octet = 0;
-        if (dot == std::wstring_view::npos || dot > 3 || !parseNumber(text.substr(0, dot), 255, octet)) {
+        if (dot == std::wstring_view::npos || dot > 3 ||
+            !parseNumber(text.substr(0, dot), 255, octet)) {
             return false;
         }
         address = (address << 8) | octet;
@@ -103,7 +104,9 @@ bool parseIPv6(std::wstring_view text, std::array<uint16_t, 8>& groups) {
                 if (!std::iswxdigit(c)) {
                     return false;
                 }
-                value = value * 16 + static_cast<uint32_t>(std::iswdigit(c) ? c - L'0' : std::towlower(c) - L'a' + 10);
+                value = value * 16 + static_cast<uint32_t>(std::iswdigit(c)
+                                                               ? c - L'0'
+                                                               : std::towlower(c) - L'a' + 10);
             }
             out.push_back(static_cast<uint16_t>(value));
             if (colon == std::wstring_view::npos) {
@@ -132,9 +135,9 @@ bool refusedIPv6(const std::array<uint16_t, 8>& g) {
     return (zeroHead && (g[7] == 0 || g[7] == 1)) || (g[0] & 0xFF00) == 0xFF00;
 }
 
-const wchar_t* const kAddressKeywords[] = {L"LocalSubnet", L"DNS", L"DHCP", L"WINS",
-                                           L"DefaultGateway", L"Intranet", L"RemoteCorpNetwork",
-                                           L"Internet", L"Ply2Renders"};
+const wchar_t* const kAddressKeywords[] = {
+    L"LocalSubnet",       L"DNS",      L"DHCP",       L"WINS", L"DefaultGateway", L"Intranet",
+    L"RemoteCorpNetwork", L"Internet", L"Ply2Renders"};
 
 bool isKeyword(const std::wstring& item, const wchar_t* const* begin, const wchar_t* const* end) {
     return std::any_of(begin, end, [&](const wchar_t* k) { return equalsNoCase(item, k); });
@@ -237,7 +240,8 @@ std::wstring text(BSTR value) {
 }
 
 BSTR stringOrNull(const std::wstring& value) {
-    return value.empty() ? nullptr : SysAllocStringLen(value.data(), static_cast<UINT>(value.size()));
+    return value.empty() ? nullptr
+                         : SysAllocStringLen(value.data(), static_cast<UINT>(value.size()));
 }
 
 bool isBool(VARIANT_BOOL value) {
@@ -277,16 +281,18 @@ HRESULT checkPorts(const Rule& rule, BSTR value, bool local, std::wstring& store
         stored.clear();
         return S_OK;
     }
-    static const wchar_t* const keywords[] = {L"RPC", L"RPC-EPMap", L"Teredo", L"IPHTTPS", L"Ply2Disc"};
+    static const wchar_t* const keywords[] = {L"RPC", L"RPC-EPMap", L"Teredo", L"IPHTTPS",
+                                              L"Ply2Disc"};
     for (const std::wstring& item : split(ports)) {
         uint32_t first = 0;
         uint32_t last = 0;
         const size_t dash = item.find(L'-');
         const bool keyword = local && isKeyword(item, std::begin(keywords), std::end(keywords));
-        const bool number = dash == std::wstring::npos ? parseNumber(item, 65535, first)
-                                                       : parseNumber(item.substr(0, dash), 65535, first) &&
-                                                             parseNumber(item.substr(dash + 1), 65535, last) &&
-                                                             first <= last;
+        const bool number = dash == std::wstring::npos
+                                ? parseNumber(item, 65535, first)
+                                : parseNumber(item.substr(0, dash), 65535, first) &&
+                                      parseNumber(item.substr(dash + 1), 65535, last) &&
+                                      first <= last;
         if (!keyword && !number) {
             return kInvalidData;  // a port text judged malformed
         }

@@ -10,11 +10,11 @@
 // mingw-w64 spells it.
 template <typename T>
 const GUID& simUuidOf();
-#define __CRT_UUID_DECL(type, l, w1, w2, b1, b2, b3, b4, b5, b6, b7, b8) \
-    template <>                                                        \
-    inline const GUID& simUuidOf<type>() {                             \
+#define __CRT_UUID_DECL(type, l, w1, w2, b1, b2, b3, b4, b5, b6, b7, b8)      \
+    template <>                                                               \
+    inline const GUID& simUuidOf<type>() {                                    \
         static const GUID id = {l, w1, w2, {b1, b2, b3, b4, b5, b6, b7, b8}}; \
-        return id;                                                     \
+        return id;                                                            \
     }
 #define __uuidof(type) simUuidOf<type>()
 
@@ -137,8 +137,8 @@ interface IEnumVARIANT : public IUnknown {
 protected:
     ~IEnumVARIANT() = default;
 };
-__CRT_UUID_DECL(IEnumVARIANT, 0x00020404, 0x0000, 0x0000, 0xc0, 0x00, 0x00, 0x00, 0x00, 0x00,
-                0x00, 0x46)
+__CRT_UUID_DECL(IEnumVARIANT, 0x00020404, 0x0000, 0x0000, 0xc0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+                0x46)
 
 extern const IID IID_IUnknown;
 extern const IID IID_IDispatch;

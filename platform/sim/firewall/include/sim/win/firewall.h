@@ -10,7 +10,10 @@ typedef enum NET_FW_PROFILE_TYPE2_ {
     NET_FW_PROFILE2_PUBLIC = 0x4,
     NET_FW_PROFILE2_ALL = 0x7fffffff
 } NET_FW_PROFILE_TYPE2;
-typedef enum NET_FW_IP_PROTOCOL_ { NET_FW_IP_PROTOCOL_TCP = 6, NET_FW_IP_PROTOCOL_UDP = 17 } NET_FW_IP_PROTOCOL;
+typedef enum NET_FW_IP_PROTOCOL_ {
+    NET_FW_IP_PROTOCOL_TCP = 6,
+    NET_FW_IP_PROTOCOL_UDP = 17
+} NET_FW_IP_PROTOCOL;
 typedef enum NET_FW_RULE_DIRECTION_ {
     NET_FW_RULE_DIR_IN = 1,
     NET_FW_RULE_DIR_OUT = 2,
@@ -140,8 +143,8 @@ interface INetFwPolicy2 : public IDispatch {
     virtual HRESULT STDMETHODCALLTYPE put_UnicastResponsesToMulticastBroadcastDisabled(
         NET_FW_PROFILE_TYPE2 profileType, VARIANT_BOOL disabled) = 0;
     virtual HRESULT STDMETHODCALLTYPE get_Rules(INetFwRules** rules) = 0;
-    virtual HRESULT STDMETHODCALLTYPE get_ServiceRestriction(
-        INetFwServiceRestriction** ServiceRestriction) = 0;
+    virtual HRESULT STDMETHODCALLTYPE
+    get_ServiceRestriction(INetFwServiceRestriction** ServiceRestriction) = 0;
     virtual HRESULT STDMETHODCALLTYPE EnableRuleGroup(LONG profileTypesBitmask, BSTR group,
                                                       VARIANT_BOOL enable) = 0;
     virtual HRESULT STDMETHODCALLTYPE IsRuleGroupEnabled(LONG profileTypesBitmask, BSTR group,
@@ -157,7 +160,8 @@ interface INetFwPolicy2 : public IDispatch {
                                                                 NET_FW_ACTION action) = 0;
     virtual HRESULT STDMETHODCALLTYPE get_IsRuleGroupCurrentlyEnabled(BSTR group,
                                                                       VARIANT_BOOL* enabled) = 0;
-    virtual HRESULT STDMETHODCALLTYPE get_LocalPolicyModifyState(NET_FW_MODIFY_STATE* modifyState) = 0;
+    virtual HRESULT STDMETHODCALLTYPE
+    get_LocalPolicyModifyState(NET_FW_MODIFY_STATE* modifyState) = 0;
 
 protected:
     ~INetFwPolicy2() = default;

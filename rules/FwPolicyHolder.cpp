@@ -6,7 +6,7 @@
 INetFwPolicy2* FwPolicyHolder::initializeFwPolicy() {
     INetFwPolicy2* policy = nullptr;
     const HRESULT hr =
-        ::CoCreateInstance(CLSID_NetFwPolicy2, nullptr, CLSCTX_INPROC_SERVER,
+        ::CoCreateInstance(__uuidof(NetFwPolicy2), nullptr, CLSCTX_INPROC_SERVER,
                            __uuidof(INetFwPolicy2), reinterpret_cast<void**>(&policy));
     if (FAILED(hr)) {
         TARN_LOG(TarnPyxLogging::LevelError)

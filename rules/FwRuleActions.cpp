@@ -380,7 +380,7 @@ bool FwRuleActions::enumerateAllFwRules(const std::function<void(INetFwRule*)>& 
 
 INetFwRule* FwRuleActions::createNewFwRule() {
     INetFwRule* rule = nullptr;
-    const HRESULT hr = ::CoCreateInstance(CLSID_NetFwRule, nullptr, CLSCTX_INPROC_SERVER,
+    const HRESULT hr = ::CoCreateInstance(__uuidof(NetFwRule), nullptr, CLSCTX_INPROC_SERVER,
                                           __uuidof(INetFwRule), reinterpret_cast<void**>(&rule));
     if (FAILED(hr)) {
         TARN_LOG_HR(TarnPyxLogging::LevelError, hr, "CoCreateInstance for Firewall Rule failed: ");

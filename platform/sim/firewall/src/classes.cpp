@@ -8,10 +8,8 @@ const IID IID_INetFwRule2 = simUuidOf<INetFwRule2>();
 const IID IID_INetFwRule3 = simUuidOf<INetFwRule3>();
 const IID IID_INetFwRules = simUuidOf<INetFwRules>();
 const IID IID_INetFwPolicy2 = simUuidOf<INetFwPolicy2>();
-const CLSID CLSID_NetFwPolicy2 = {
-    0xe2b3c97f, 0x6ae1, 0x41ac, {0x81, 0x7a, 0xf6, 0xf9, 0x21, 0x66, 0xd7, 0xdd}};
-const CLSID CLSID_NetFwRule = {
-    0x2c5bc43e, 0x3369, 0x4c33, {0xab, 0x0c, 0xbe, 0x94, 0x69, 0x67, 0x7a, 0xf4}};
+const CLSID CLSID_NetFwPolicy2 = simUuidOf<NetFwPolicy2>();
+const CLSID CLSID_NetFwRule = simUuidOf<NetFwRule>();
 
 namespace {
 

@@ -4,6 +4,7 @@
 
 #include "EngineTestSupport.h"
 #include "control/FwStateManager.h"
+#include "rules/ComErrors.h"
 #include "tests/rules/LogLines.h"
 
 namespace tarn::test {
@@ -80,8 +81,10 @@ TEST_F(StateManagerTest, AFailingPutIsLoggedAndTheNextPropertyStillWritten) {
     sim::failCall("INetFwPolicy2::put_BlockAllInboundTraffic", 1, E_ACCESSDENIED);
     current.networkDefaults.public_network.allow_unknown_inbound = true;
     state.applyNetworkSettings(current);
-    EXPECT_TRUE(logged(log, 2, "FwStateManager::applyDefaultNetworkSettings",
-                       "put_BlockAllInboundTraffic failed with error: Access is denied."))
+    const std::wstring text = comErrorMessage(E_ACCESSDENIED);
+    EXPECT_TRUE(logged(
+        log, 2, "FwStateManager::applyDefaultNetworkSettings",
+        "put_BlockAllInboundTraffic failed with error: " + std::string(text.begin(), text.end())))
         << log.dump();
     EXPECT_EQ(sim::firewall::profile(4).defaultInboundAction, 1);
 }

@@ -21,7 +21,7 @@ TEST(ErrorTexts, DescribeErrorNamesTheMessageNumber) {
     };
     const Case cases[] = {
         {0x80070005u, L"(5)", true},           {5u, L"(5)", true},
-        {0x800706D9u, L"(1753)", true},        {0x8001010Eu, L"(2147549454)", true},
+        {0x800706D9u, L"(1753)", true},        {0x8001010Eu, L"(2147549454)", false},
         {0xD000000Du, L"(1341718541)", false}, {0x80320003u, L"(2818051)", false},
     };
     for (const Case& c : cases) {

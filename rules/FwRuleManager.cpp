@@ -1,6 +1,6 @@
 #include "rules/FwRuleManager.h"
 
-#include <algorithm>
+#include <unordered_set>
 
 #include "common/logging/Log.h"
 #include "rules/ComErrors.h"
@@ -222,10 +222,12 @@ void FwRuleManager::restoreDeletedNonTarnRules(bool force) {
 
 void FwRuleManager::removeObsoleteInstalledRules(const std::vector<FWRule>& rules) {
     const auto actions = getRuleActions();
+    std::unordered_set<std::wstring> kept;
+    for (const FWRule& rule : rules) {
+        kept.insert(rule.name);
+    }
     for (const auto& name : m_provider->getList(keys::kStatusInstalledRules)) {
-        const bool kept = std::any_of(rules.begin(), rules.end(),
-                                      [&](const FWRule& rule) { return rule.name == name; });
-        if (!kept) {
+        if (kept.count(name) == 0) {
             actions->deleteFwRule(name);
         }
     }

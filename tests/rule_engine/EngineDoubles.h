@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -29,6 +30,7 @@ public:
     std::vector<std::pair<FWRule, std::wstring>> refused;
     std::map<std::wstring, std::vector<std::wstring>> lists;   // in memory
     std::map<std::wstring, std::vector<std::wstring>> stored;  // as last stored
+    std::map<std::wstring, std::set<std::wstring>> index;
     bool firewallEnabledStatus = false;
     FWNetworkDefaultsSettings oldSettings;
     int storedOldSettings = 0;
@@ -45,17 +47,18 @@ public:
         resolvedDnsNames = {L"example.org"};
         return currentRules;
     }
+    // Indexed, so that benchmarks of large policies measure the engine, not this double.
     void addRuleToList(const std::wstring& list, const std::wstring& name) override {
-        auto& names = lists[list];
-        if (std::find(names.begin(), names.end(), name) == names.end()) {
-            names.push_back(name);
+        if (index[list].insert(name).second) {
+            lists[list].push_back(name);
         }
     }
     void removeRuleFromList(const std::wstring& list, const std::wstring& name) override {
-        auto& names = lists[list];
-        if (auto it = std::find(names.begin(), names.end(), name); it != names.end()) {
-            names.erase(it);
+        if (index[list].erase(name) == 0) {
+            return;
         }
+        auto& names = lists[list];
+        names.erase(std::find(names.begin(), names.end(), name));
     }
     void storeList(const std::wstring& list) override { stored[list] = lists[list]; }
     std::vector<std::wstring> getList(const std::wstring& list) override { return lists[list]; }

@@ -2,7 +2,6 @@
 // rules. Every method counts its call and can be made to fail (SIM_API); every put is
 // validated and committed at once, as on Windows.
 #include <atomic>
-#include <chrono>
 
 // Windows' interface declarations have public non-virtual destructors: COM objects die through
 // Release, which deletes through the object's own virtual destructor.
@@ -29,21 +28,16 @@ namespace {
 
 const HRESULT kNotFound = static_cast<HRESULT>(0x80070002L);
 
-// Adds the time of one method call to the time spent inside the firewall.
+// Adds the CPU time of one method call to the time spent inside the firewall.
 class InsideTimer {
 public:
-    InsideTimer() : m_start(std::chrono::steady_clock::now()) {}
-    ~InsideTimer() {
-        store().nanosecondsInside +=
-            static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                      std::chrono::steady_clock::now() - m_start)
-                                      .count());
-    }
+    InsideTimer() : m_start(threadCpuNanoseconds()) {}
+    ~InsideTimer() { store().nanosecondsInside += threadCpuNanoseconds() - m_start; }
     InsideTimer(const InsideTimer&) = delete;
     InsideTimer& operator=(const InsideTimer&) = delete;
 
 private:
-    std::chrono::steady_clock::time_point m_start;
+    uint64_t m_start;
 };
 
 // Reference counting and the count of live objects. COM objects are made with one reference

@@ -34,6 +34,9 @@ bool setStringProperty(const std::wstring& ruleName, const std::wstring& wantedV
     }
     const std::wstring currentText = rule_setters::trimListTail(tarn::toWide(current.get()));
     const std::wstring wantedText = rule_setters::trimListTail(wantedValue);
+    if (currentText == wantedText) {
+        return true;  // equal code units compare equal in every locale: no strings to make
+    }
     const tarn::UniqueBstr currentValue = tarn::makeBstr(currentText);
     const tarn::UniqueBstr wanted = tarn::makeBstr(wantedText);
     if (::VarBstrCmp(currentValue.get(), wanted.get(), LOCALE_USER_DEFAULT, 0) == VARCMP_EQ) {

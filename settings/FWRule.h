@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+struct INetFwRule;
+
 class FWRule {
 public:
     enum class Direction : int32_t { In = 0, Out = 1 };
@@ -47,6 +49,10 @@ public:
     // The bracketed text form: equal records give equal texts, so that a rule read back from
     // Windows can be recognised. Fields are not escaped.
     std::wstring toText() const;
+
+    // Fills the record from a Windows rule (the rule engine's reading of existing rules);
+    // false when a read failed, so that the record is not the rule's true text.
+    bool init(INetFwRule* rule);
 
     // Names and descriptions lose every control character (U+0000..U+001F, U+007F,
     // U+0080..U+009F) and every '|', which the firewall refuses.

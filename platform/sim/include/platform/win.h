@@ -2,7 +2,9 @@
 #pragma once
 
 #include "sim/win/base.h"
+#include "sim/win/com.h"
 #include "sim/win/files.h"
+#include "sim/win/firewall.h"
 #include "sim/win/iphlp.h"
 #include "sim/win/modules.h"
 #include "sim/win/processes.h"

@@ -10,6 +10,9 @@
 #include <iphlpapi.h>
 #include <sddl.h>
 #include <shellapi.h>
+#include <ole2.h>
+#include <oleauto.h>
+#include <netfw.h>
 // clang-format on
 
 #define TARN_EXPORT __declspec(dllexport)

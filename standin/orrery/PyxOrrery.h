@@ -22,20 +22,22 @@ typedef struct PyxOrreryObject_* PyxOrreryObject;
 // Error codes.
 enum PyxOrreryError : int {
     PYX_ORRERY_OK = 0,
-    PYX_ORRERY_E_FAILED = 1,            // unspecified failure
-    PYX_ORRERY_E_INVALID_ARGUMENT = 2,  // null pointer or bad argument
-    PYX_ORRERY_E_INVALID_HANDLE = 3,    // null or closed handle, or a null object
-    PYX_ORRERY_E_INVALID_KEY = 4,       // empty, over-long or malformed dotted key
-    PYX_ORRERY_E_WRONG_TYPE = 5,        // the value has another type than asked for
-    PYX_ORRERY_E_INVALID_JSON = 6,      // a JSON text that does not parse
-    PYX_ORRERY_E_INVALID_TEXT = 7,      // text that is not valid UTF-8 or UTF-16
-    PYX_ORRERY_E_READ_ONLY = 8,         // the key (or one above it) is constrained read-only
-    PYX_ORRERY_E_IO = 9,                // the store file could not be read or written
-    PYX_ORRERY_E_NOT_FOUND = 10,        // no value under the key
-    PYX_ORRERY_E_STORE_RESET = 11,      // the store file was damaged, moved aside, and reset
-    PYX_ORRERY_E_LOCK_TIMEOUT = 12,     // another process held the store too long (reserved)
-    PYX_ORRERY_E_OUT_OF_RANGE = 13,     // array index or number out of range
-    PYX_ORRERY_E_NOT_INITIALIZED = 14,  // the library could not be initialised
+    PYX_ORRERY_E_FAILED = 1,             // unspecified failure
+    PYX_ORRERY_E_INVALID_ARGUMENT = 2,   // null pointer or bad argument
+    PYX_ORRERY_E_INVALID_HANDLE = 3,     // null or closed handle, or a null object
+    PYX_ORRERY_E_INVALID_KEY = 4,        // empty, over-long or malformed dotted key
+    PYX_ORRERY_E_WRONG_TYPE = 5,         // the value has another type than asked for
+    PYX_ORRERY_E_INVALID_JSON = 6,       // a JSON text that does not parse
+    PYX_ORRERY_E_INVALID_TEXT = 7,       // text that is not valid UTF-8 or UTF-16
+    PYX_ORRERY_E_READ_ONLY = 8,          // the key (or one above it) is constrained read-only
+    PYX_ORRERY_E_IO = 9,                 // the store file could not be read or written
+    PYX_ORRERY_E_NOT_FOUND = 10,         // no value under the key
+    PYX_ORRERY_E_STORE_RESET = 11,       // the store file was damaged, moved aside, and reset
+    PYX_ORRERY_E_LOCK_TIMEOUT = 12,      // another process held the store too long (reserved)
+    PYX_ORRERY_E_OUT_OF_RANGE = 13,      // array index or number out of range
+    PYX_ORRERY_E_NOT_INITIALIZED = 14,   // the library could not be initialised
+    PYX_ORRERY_E_TOO_DEEP = 15,          // objects and arrays nested deeper than the store allows
+    PYX_ORRERY_E_DUPLICATE_MEMBER = 16,  // a JSON object names the same member twice
 };
 
 // Flags of PyxOrrery_OpenHandleEx.

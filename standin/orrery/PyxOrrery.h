@@ -90,7 +90,10 @@ PYX_ORRERY_API int WINAPI PyxOrrery_SetInt32(PyxOrreryHandle handle, const wchar
                                              int32_t value);
 PYX_ORRERY_API int WINAPI PyxOrrery_SetInt64(PyxOrreryHandle handle, const wchar_t* key,
                                              int64_t value);
-// Stores any JSON value (object, array or scalar) under the key.
+// Stores any JSON value (object, array or scalar) under the key. Member names must be able to
+// be key segments (not empty, no '.', no control character: else PYX_ORRERY_E_INVALID_KEY),
+// no object may name a member twice, and the key's segments and the value's levels of objects
+// and arrays together may not exceed 100 (PYX_ORRERY_E_TOO_DEEP). The same holds for imports.
 PYX_ORRERY_API int WINAPI PyxOrrery_SetObjectFromStringUtf8(PyxOrreryHandle handle,
                                                             const wchar_t* key,
                                                             const char* jsonUtf8);
@@ -127,7 +130,8 @@ PYX_ORRERY_API int WINAPI PyxOrrery_Subscribe(PyxOrreryHandle handle, const wcha
 PYX_ORRERY_API uint32_t WINAPI PyxOrrery_GetConstraints(PyxOrreryHandle handle, const wchar_t* key,
                                                         int* err);
 
-// Management side (tools): constraints, and the whole document as JSON.
+// Management side (tools): constraints, and the whole document as JSON. Through a handle without
+// PYX_ORRERY_OPEN_MANAGEMENT, neither may change a read-only key or lift its constraint.
 PYX_ORRERY_API int WINAPI PyxOrrery_SetConstraints(PyxOrreryHandle handle, const wchar_t* key,
                                                    uint32_t constraints);
 PYX_ORRERY_API char* WINAPI PyxOrrery_ExportUtf8(PyxOrreryHandle handle, int* err);

@@ -119,7 +119,8 @@ int Store::load() {
     auto document = std::make_shared<Document>();
     int result = PYX_ORRERY_OK;
     if (content) {
-        if (auto parsed = parseDocument(*content)) {
+        int error = PYX_ORRERY_OK;
+        if (auto parsed = parseDocument(*content, &error)) {
             *document = std::move(*parsed);
         } else {
             const std::wstring movedTo = m_file.moveAside();
@@ -127,8 +128,9 @@ int Store::load() {
                 return PYX_ORRERY_E_IO;  // never overwrite what could not be kept
             }
             TARN_LOG(TarnPyxLogging::LevelError)
-                << "The store file " << m_file.documentPath() << " does not parse; it was moved to "
-                << movedTo << " and the store starts empty";
+                << "The store file " << m_file.documentPath() << " does not parse ("
+                << PyxOrrery_ErrorAsString(error) << "); it was moved to " << movedTo
+                << " and the store starts empty";
             document->generation = freshGeneration();
             if (const int err = m_file.replace(serialize(*document)); err != PYX_ORRERY_OK) {
                 return err;

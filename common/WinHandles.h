@@ -74,6 +74,14 @@ struct ModuleTraits {
 };
 using UniqueModule = UniqueResource<HMODULE, ModuleTraits>;
 
+// A folder's change notification (FindFirstChangeNotificationW).
+struct ChangeNotificationTraits {
+    static HANDLE invalid() { return INVALID_HANDLE_VALUE; }
+    static bool valid(HANDLE h) { return h != nullptr && h != INVALID_HANDLE_VALUE; }
+    static void close(HANDLE h) { ::FindCloseChangeNotification(h); }
+};
+using UniqueChangeNotification = UniqueResource<HANDLE, ChangeNotificationTraits>;
+
 // Restores the thread's last error code on every path: logging and helpers that must not
 // change GetLastError for their callers keep one of these for their duration.
 class LastErrorKeeper {

@@ -116,11 +116,17 @@ bool FileContextBase::prepareFile() {
 
 void FileContextBase::rotate() {
     deleteLogFile(fileName(2));
-    if (FileSystem::Path::exists(fileName(1))) {
-        FileSystem::Path::rename(fileName(1), fileName(2));
-    }
-    if (FileSystem::Path::exists(fileName())) {
-        FileSystem::Path::rename(fileName(), fileName(1));
+    moveLogFile(fileName(1), fileName(2));
+    moveLogFile(fileName(), fileName(1));
+}
+
+// A log viewer that holds a file without sharing deletion keeps it from being renamed: its
+// lines are copied on and it is emptied instead, so that neither the size bound nor the older
+// files suffer (a failed rename would leave the current file growing and make every further
+// line rotate the older files away).
+void FileContextBase::moveLogFile(const std::wstring& from, const std::wstring& to) {
+    if (FileSystem::Path::exists(from) && !FileSystem::Path::rename(from, to)) {
+        FileSystem::Path::copyAndEmpty(from, to);
     }
 }
 

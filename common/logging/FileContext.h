@@ -57,6 +57,7 @@ protected:
 private:
     bool prepareFile();
     void rotate();
+    void moveLogFile(const std::wstring& from, const std::wstring& to);
     void deleteLogFile(const std::wstring& file);
 
     std::wstring m_path;

@@ -50,6 +50,35 @@ bool Path::remove(const std::wstring& path) {
     return DeleteFileW(path.c_str()) != FALSE;
 }
 
+bool Path::copyAndEmpty(const std::wstring& from, const std::wstring& to) {
+    constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    const tarn::UniqueHandle source(CreateFileW(from.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                                kShareAll, nullptr, OPEN_EXISTING,
+                                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    const tarn::UniqueHandle target(
+        source ? CreateFileW(to.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                             nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)
+               : INVALID_HANDLE_VALUE);
+    if (!target) {
+        return false;
+    }
+    char buffer[65536];
+    for (DWORD got = 0;;) {
+        if (!ReadFile(source.get(), buffer, sizeof buffer, &got, nullptr)) {
+            return false;
+        }
+        if (got == 0) {
+            break;
+        }
+        DWORD written = 0;
+        if (!WriteFile(target.get(), buffer, got, &written, nullptr) || written != got) {
+            return false;
+        }
+    }
+    LARGE_INTEGER start{};
+    return SetFilePointerEx(source.get(), start, nullptr, FILE_BEGIN) && SetEndOfFile(source.get());
+}
+
 bool Path::createDirectories(const std::wstring& path, const wchar_t* sddl, bool& created) {
     if (path.empty() || exists(path)) {
         return !path.empty();

@@ -31,6 +31,9 @@ public:
     static bool exists(const std::wstring& path);
     static bool rename(const std::wstring& from, const std::wstring& to);
     static bool remove(const std::wstring& path);
+    // Copies the file's content over `to` and then empties it (for a file that cannot be
+    // renamed while others append to it). False, with the file untouched, when the copy failed.
+    static bool copyAndEmpty(const std::wstring& from, const std::wstring& to);
     // Makes the directory and its missing parents, each with the security descriptor `sddl`
     // when one is given; `created` tells whether any directory had to be made.
     static bool createDirectories(const std::wstring& path, const wchar_t* sddl, bool& created);

@@ -1,6 +1,8 @@
-// The library's callback thread: it looks for other processes' writes a few times a second,
-// works out which keys changed between two documents and calls the subscribers, one call at a
-// time, in the order in which the documents appeared, and never while a lock is held.
+// The library's callback thread: it waits for the system's change notification of the
+// subscribed stores' folders (and, slowly, polls them in case one was lost) to see other
+// processes' writes, works out which keys changed between two documents and calls the
+// subscribers, one call at a time, in the order in which the documents appeared, and never
+// while a lock is held.
 #pragma once
 
 #include <chrono>
@@ -8,10 +10,12 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "common/WinHandles.h"
 #include "standin/orrery/Document.h"
 #include "standin/orrery/PyxOrrery.h"
 
@@ -21,11 +25,14 @@ class Store;
 
 class Dispatcher {
 public:
+    // Polling while a folder has no change notification, and the safety poll beside it.
     static constexpr std::chrono::milliseconds kPollInterval{100};
+    static constexpr std::chrono::milliseconds kSafetyPollInterval{10000};
 
     // The process's one dispatcher; never destroyed, because its thread may still run while
     // the process exits.
     static Dispatcher& instance();
+    Dispatcher();
 
     // `owner` identifies the handle, so that closing it drops its subscriptions.
     void subscribe(const void* owner, const std::shared_ptr<Store>& store, std::string key,
@@ -50,20 +57,36 @@ private:
         DocumentPtr before;
         DocumentPtr after;
     };
+    // The subscribed stores of one folder and the folder's change notification (invalid when
+    // the system refused one: the folder is then polled).
+    struct Folder {
+        std::wstring path;
+        std::vector<std::shared_ptr<Store>> stores;
+        UniqueChangeNotification notification;
+    };
 
     void run();
     void deliver(const Change& change, std::unique_lock<std::mutex>& lock);
-    void pollStores(std::unique_lock<std::mutex>& lock);
+    // Looks at the stores for other processes' writes, without the lock.
+    void pollStores(const std::vector<std::shared_ptr<Store>>& stores,
+                    std::unique_lock<std::mutex>& lock);
+    // Brings m_folders in line with the subscriptions (callback thread, lock held).
+    void updateFolders(std::unique_lock<std::mutex>& lock);
+    // Waits for a wake-up, a folder's change or the time to poll; the folder that changed.
+    std::optional<size_t> waitForChange(std::chrono::steady_clock::time_point until,
+                                        std::unique_lock<std::mutex>& lock);
     bool onCallbackThread() const;
 
     std::mutex m_mutex;
-    std::condition_variable m_wake;
+    UniqueHandle m_wake;  // auto-reset: new changes, subscriptions or an ending
     std::condition_variable m_idle;
     std::vector<Subscription> m_subscriptions;
     std::deque<Change> m_changes;
     uint64_t m_nextId = 1;
     const void* m_running = nullptr;  // owner of the callback that runs now
     bool m_active = false;            // the thread runs its loop
+    bool m_foldersStale = false;      // the subscribed stores changed since m_folders was made
+    std::vector<Folder> m_folders;    // only the callback thread uses it
     std::thread m_thread;
     std::thread::id m_threadId;
 };

@@ -1,5 +1,6 @@
 #include "standin/orrery/Document.h"
 
+#include "standin/orrery/JsonText.h"
 #include "standin/orrery/PyxOrrery.h"
 #include "standin/orrery/Text.h"
 
@@ -16,9 +17,15 @@ std::string serialize(const Document& document) {
     return text;
 }
 
-std::optional<Document> parseDocument(const std::string& text) {
-    Json parsed = Json::parse(text, nullptr, false);
-    if (parsed.is_discarded() || !parsed.is_object()) {
+std::optional<Document> parseDocument(const std::string& text, int* error) {
+    // The values sit one level below the document's own object. Names are not checked here:
+    // this reads what any writer left, and only writes are held to the rules.
+    ParsedJson result = parseJson(text, {kMaxDepth + 1, false, false});
+    if (error != nullptr) {
+        *error = result.error != 0 ? result.error : PYX_ORRERY_E_INVALID_JSON;
+    }
+    Json& parsed = result.value;
+    if (result.error != 0 || !parsed.is_object()) {
         return std::nullopt;
     }
     Document document;
@@ -45,6 +52,9 @@ std::optional<Document> parseDocument(const std::string& text) {
                 document.constraints.emplace(key, bits.get<uint32_t>());
             }
         }
+    }
+    if (error != nullptr) {
+        *error = PYX_ORRERY_OK;
     }
     return document;
 }
@@ -107,6 +117,29 @@ bool touchesReadOnlyKey(const Document& document, const std::string& key) {
     for (const auto& [constrained, bits] : document.constraints) {
         if ((bits & PYX_ORRERY_CONSTRAINT_READ_ONLY) != 0 &&
             (isAtOrBelow(key, constrained) || isAtOrBelow(constrained, key))) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool changesReadOnlyValue(const Document& document, const Json& values) {
+    for (const auto& [constrained, bits] : document.constraints) {
+        if ((bits & PYX_ORRERY_CONSTRAINT_READ_ONLY) == 0) {
+            continue;
+        }
+        std::vector<std::string> path;
+        for (size_t start = 0;;) {
+            const size_t dot = constrained.find('.', start);
+            path.push_back(constrained.substr(start, dot - start));
+            if (dot == std::string::npos) {
+                break;
+            }
+            start = dot + 1;
+        }
+        const Json* before = findValue(document.values, path);
+        const Json* after = findValue(values, path);
+        if ((before == nullptr) != (after == nullptr) || (before != nullptr && *before != *after)) {
             return true;
         }
     }

@@ -25,8 +25,9 @@ using DocumentPtr = std::shared_ptr<const Document>;
 
 // The file form: {"generation":N,"constraints":{...},"values":{...}}.
 std::string serialize(const Document& document);
-// Nullopt when the text is not a store document.
-std::optional<Document> parseDocument(const std::string& text);
+// Nullopt when the text is not a store document, with the reason in `error` if given
+// (PYX_ORRERY_E_TOO_DEEP for values nested deeper than the store allows).
+std::optional<Document> parseDocument(const std::string& text, int* error = nullptr);
 
 // The value at the path below `root`; null when absent or when the path crosses a non-object.
 const Json* findValue(const Json& root, const std::vector<std::string>& path);
@@ -40,6 +41,8 @@ int eraseValue(Json& root, const std::vector<std::string>& path);
 uint32_t constraintsOf(const Document& document, const std::string& key);
 // Whether writing `key` would change a read-only key: one at, above or below it.
 bool touchesReadOnlyKey(const Document& document, const std::string& key);
+// Whether replacing all values by `values` would change the value of a read-only key.
+bool changesReadOnlyValue(const Document& document, const Json& values);
 
 // The full keys whose values differ between two value trees, in key order. Objects are
 // walked; any other value (arrays too) is compared as a whole; an absent value and an empty

@@ -8,6 +8,7 @@
 
 #include "common/logging/Log.h"
 #include "standin/orrery/Dispatcher.h"
+#include "standin/orrery/JsonText.h"
 #include "standin/orrery/PyxOrrery.h"
 #include "standin/orrery/Store.h"
 #include "standin/orrery/Text.h"
@@ -227,8 +228,8 @@ Mutation setTo(Json value) {
     return mutation;
 }
 
-// Parses a JSON text from a caller: valid UTF-8 first, then valid JSON.
-int parseJsonText(const char* text, Json& out) {
+// Parses a JSON text from a caller: valid UTF-8 first, then JSON as the store takes it.
+int parseJsonText(const char* text, Json& out, size_t& depth) {
     if (text == nullptr) {
         return PYX_ORRERY_E_INVALID_ARGUMENT;
     }
@@ -236,8 +237,14 @@ int parseJsonText(const char* text, Json& out) {
     if (!tarn::orrery::fromUtf8Strict(view)) {
         return PYX_ORRERY_E_INVALID_TEXT;
     }
-    out = Json::parse(view, nullptr, false);
-    return out.is_discarded() ? PYX_ORRERY_E_INVALID_JSON : PYX_ORRERY_OK;
+    tarn::orrery::ParsedJson parsed = tarn::orrery::parseJson(view);
+    if (parsed.error != PYX_ORRERY_OK) {
+        TARN_LOG(TarnPyxLogging::LevelWarning) << "Refused JSON text: " << parsed.reason;
+        return parsed.error;
+    }
+    out = std::move(parsed.value);
+    depth = parsed.depth;
+    return PYX_ORRERY_OK;
 }
 
 PyxOrreryHandle openHandle(const wchar_t* namespaceName, int flags, const wchar_t* client,
@@ -357,10 +364,13 @@ PYX_ORRERY_API int WINAPI PyxOrrery_SetObjectFromStringUtf8(PyxOrreryHandle hand
                                                             const char* jsonUtf8) {
     return guardedCode([&] {
         Json value;
-        if (const int code = parseJsonText(jsonUtf8, value); code != PYX_ORRERY_OK) {
+        size_t depth = 0;
+        if (const int code = parseJsonText(jsonUtf8, value, depth); code != PYX_ORRERY_OK) {
             return code;
         }
-        return change(handle, key, setTo(std::move(value)));
+        Mutation mutation = setTo(std::move(value));
+        mutation.depth = depth;
+        return change(handle, key, std::move(mutation));
     });
 }
 
@@ -499,6 +509,10 @@ PYX_ORRERY_API const wchar_t* WINAPI PyxOrrery_ErrorAsString(int code) {
             return L"Out of range";
         case PYX_ORRERY_E_NOT_INITIALIZED:
             return L"Library not initialised";
+        case PYX_ORRERY_E_TOO_DEEP:
+            return L"Value is nested too deeply";
+        case PYX_ORRERY_E_DUPLICATE_MEMBER:
+            return L"JSON object has the same member twice";
         default:
             return L"Unknown error";
     }
@@ -565,7 +579,8 @@ PYX_ORRERY_API char* WINAPI PyxOrrery_ExportUtf8(PyxOrreryHandle handle, int* er
 PYX_ORRERY_API int WINAPI PyxOrrery_ImportUtf8(PyxOrreryHandle handle, const char* jsonUtf8) {
     return guardedCode([&] {
         Json values;
-        if (const int code = parseJsonText(jsonUtf8, values); code != PYX_ORRERY_OK) {
+        size_t depth = 0;
+        if (const int code = parseJsonText(jsonUtf8, values, depth); code != PYX_ORRERY_OK) {
             return code;
         }
         if (!values.is_object()) {

@@ -22,20 +22,22 @@ typedef struct PyxOrreryObject_* PyxOrreryObject;
 // Error codes.
 enum PyxOrreryError : int {
     PYX_ORRERY_OK = 0,
-    PYX_ORRERY_E_FAILED = 1,            // unspecified failure
-    PYX_ORRERY_E_INVALID_ARGUMENT = 2,  // null pointer or bad argument
-    PYX_ORRERY_E_INVALID_HANDLE = 3,    // null or closed handle, or a null object
-    PYX_ORRERY_E_INVALID_KEY = 4,       // empty, over-long or malformed dotted key
-    PYX_ORRERY_E_WRONG_TYPE = 5,        // the value has another type than asked for
-    PYX_ORRERY_E_INVALID_JSON = 6,      // a JSON text that does not parse
-    PYX_ORRERY_E_INVALID_TEXT = 7,      // text that is not valid UTF-8 or UTF-16
-    PYX_ORRERY_E_READ_ONLY = 8,         // the key (or one above it) is constrained read-only
-    PYX_ORRERY_E_IO = 9,                // the store file could not be read or written
-    PYX_ORRERY_E_NOT_FOUND = 10,        // no value under the key
-    PYX_ORRERY_E_STORE_RESET = 11,      // the store file was damaged, moved aside, and reset
-    PYX_ORRERY_E_LOCK_TIMEOUT = 12,     // another process held the store too long (reserved)
-    PYX_ORRERY_E_OUT_OF_RANGE = 13,     // array index or number out of range
-    PYX_ORRERY_E_NOT_INITIALIZED = 14,  // the library could not be initialised
+    PYX_ORRERY_E_FAILED = 1,             // unspecified failure
+    PYX_ORRERY_E_INVALID_ARGUMENT = 2,   // null pointer or bad argument
+    PYX_ORRERY_E_INVALID_HANDLE = 3,     // null or closed handle, or a null object
+    PYX_ORRERY_E_INVALID_KEY = 4,        // empty, over-long or malformed dotted key
+    PYX_ORRERY_E_WRONG_TYPE = 5,         // the value has another type than asked for
+    PYX_ORRERY_E_INVALID_JSON = 6,       // a JSON text that does not parse
+    PYX_ORRERY_E_INVALID_TEXT = 7,       // text that is not valid UTF-8 or UTF-16
+    PYX_ORRERY_E_READ_ONLY = 8,          // the key (or one above it) is constrained read-only
+    PYX_ORRERY_E_IO = 9,                 // the store file could not be read or written
+    PYX_ORRERY_E_NOT_FOUND = 10,         // no value under the key
+    PYX_ORRERY_E_STORE_RESET = 11,       // the store file was damaged, moved aside, and reset
+    PYX_ORRERY_E_LOCK_TIMEOUT = 12,      // another process held the store too long (reserved)
+    PYX_ORRERY_E_OUT_OF_RANGE = 13,      // array index or number out of range
+    PYX_ORRERY_E_NOT_INITIALIZED = 14,   // the library could not be initialised
+    PYX_ORRERY_E_TOO_DEEP = 15,          // objects and arrays nested deeper than the store allows
+    PYX_ORRERY_E_DUPLICATE_MEMBER = 16,  // a JSON object names the same member twice
 };
 
 // Flags of PyxOrrery_OpenHandleEx.
@@ -88,7 +90,10 @@ PYX_ORRERY_API int WINAPI PyxOrrery_SetInt32(PyxOrreryHandle handle, const wchar
                                              int32_t value);
 PYX_ORRERY_API int WINAPI PyxOrrery_SetInt64(PyxOrreryHandle handle, const wchar_t* key,
                                              int64_t value);
-// Stores any JSON value (object, array or scalar) under the key.
+// Stores any JSON value (object, array or scalar) under the key. Member names must be able to
+// be key segments (not empty, no '.', no control character: else PYX_ORRERY_E_INVALID_KEY),
+// no object may name a member twice, and the key's segments and the value's levels of objects
+// and arrays together may not exceed 100 (PYX_ORRERY_E_TOO_DEEP). The same holds for imports.
 PYX_ORRERY_API int WINAPI PyxOrrery_SetObjectFromStringUtf8(PyxOrreryHandle handle,
                                                             const wchar_t* key,
                                                             const char* jsonUtf8);
@@ -125,7 +130,8 @@ PYX_ORRERY_API int WINAPI PyxOrrery_Subscribe(PyxOrreryHandle handle, const wcha
 PYX_ORRERY_API uint32_t WINAPI PyxOrrery_GetConstraints(PyxOrreryHandle handle, const wchar_t* key,
                                                         int* err);
 
-// Management side (tools): constraints, and the whole document as JSON.
+// Management side (tools): constraints, and the whole document as JSON. Through a handle without
+// PYX_ORRERY_OPEN_MANAGEMENT, neither may change a read-only key or lift its constraint.
 PYX_ORRERY_API int WINAPI PyxOrrery_SetConstraints(PyxOrreryHandle handle, const wchar_t* key,
                                                    uint32_t constraints);
 PYX_ORRERY_API char* WINAPI PyxOrrery_ExportUtf8(PyxOrreryHandle handle, int* err);

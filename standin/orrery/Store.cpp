@@ -8,6 +8,7 @@
 #include "common/registry/Win32Registry.h"
 #include "platform/win.h"
 #include "standin/orrery/Dispatcher.h"
+#include "standin/orrery/JsonText.h"
 #include "standin/orrery/PyxOrrery.h"
 #include "standin/orrery/Text.h"
 
@@ -118,7 +119,8 @@ int Store::load() {
     auto document = std::make_shared<Document>();
     int result = PYX_ORRERY_OK;
     if (content) {
-        if (auto parsed = parseDocument(*content)) {
+        int error = PYX_ORRERY_OK;
+        if (auto parsed = parseDocument(*content, &error)) {
             *document = std::move(*parsed);
         } else {
             const std::wstring movedTo = m_file.moveAside();
@@ -126,8 +128,9 @@ int Store::load() {
                 return PYX_ORRERY_E_IO;  // never overwrite what could not be kept
             }
             TARN_LOG(TarnPyxLogging::LevelError)
-                << "The store file " << m_file.documentPath() << " does not parse; it was moved to "
-                << movedTo << " and the store starts empty";
+                << "The store file " << m_file.documentPath() << " does not parse ("
+                << PyxOrrery_ErrorAsString(error) << "); it was moved to " << movedTo
+                << " and the store starts empty";
             document->generation = freshGeneration();
             if (const int err = m_file.replace(serialize(*document)); err != PYX_ORRERY_OK) {
                 return err;
@@ -140,6 +143,7 @@ int Store::load() {
         m_loaded = FileVersion{*hint, stamp};
     }
     std::lock_guard guard(m_mutex);
+    m_lastError = PYX_ORRERY_OK;
     m_lastHint = result == PYX_ORRERY_OK ? hint : m_file.readHint();
     m_lastStamp = result == PYX_ORRERY_OK ? stamp : m_file.stamp();
     adoptLocked(std::move(document));
@@ -157,7 +161,7 @@ void Store::poll() {
     refreshLocked(true);
 }
 
-void Store::refreshLocked(bool thorough) {
+int Store::refreshLocked(bool thorough) {
     const auto hint = m_file.readHint();
     const bool hintChanged = !hint || hint != m_lastHint;
     FileStamp stamp;
@@ -165,36 +169,40 @@ void Store::refreshLocked(bool thorough) {
         stamp = m_file.stamp();
     }
     if (!hintChanged && (!thorough || stamp == m_lastStamp)) {
-        return;
+        return m_lastError;
     }
     std::optional<std::string> content;
-    if (m_file.read(content) != PYX_ORRERY_OK) {
-        return;  // keep what we have; the next look tries again
+    if (const int err = m_file.read(content); err != PYX_ORRERY_OK) {
+        return err;  // keep what we have; the next look tries again
     }
     m_lastHint = hint;
     m_lastStamp = stamp;
+    m_lastError = PYX_ORRERY_OK;
     if (!content) {
         adoptLocked(std::make_shared<Document>());  // removed by hand: nothing stored
-        return;
+        return PYX_ORRERY_OK;
     }
-    auto parsed = parseDocument(*content);
+    int error = PYX_ORRERY_OK;
+    auto parsed = parseDocument(*content, &error);
     if (!parsed) {
-        // Damaged behind the library's back: keep the last good document; the next open
-        // moves the file aside.
+        // Damaged behind the library's back (or nested deeper than it takes): keep the last
+        // good document; the next open moves the file aside.
         const std::string warningKey =
             std::to_string(stamp.writeTime) + ":" + std::to_string(stamp.size);
         if (warningKey != m_lastDamagedWarning) {
             m_lastDamagedWarning = warningKey;
             TARN_LOG(TarnPyxLogging::LevelWarning)
-                << "The store file " << m_file.documentPath()
-                << " does not parse; keeping the last good content";
+                << "The store file " << m_file.documentPath() << " does not parse ("
+                << PyxOrrery_ErrorAsString(error) << "); keeping the last good content";
         }
-        return;
+        m_lastError = error == PYX_ORRERY_E_TOO_DEEP ? error : static_cast<int>(PYX_ORRERY_E_IO);
+        return m_lastError;
     }
     if (parsed->generation != m_document->generation || parsed->values != m_document->values ||
         parsed->constraints != m_document->constraints) {
         adoptLocked(std::make_shared<Document>(std::move(*parsed)));
     }
+    return PYX_ORRERY_OK;
 }
 
 void Store::adoptLocked(DocumentPtr document) {
@@ -212,9 +220,14 @@ void Store::watch(bool on) {
 int Store::checkedChange(const Document& base, const Mutation& mutation,
                          std::optional<Document>& next) const {
     using Kind = Mutation::Kind;
-    if (mutation.kind != Kind::ReplaceValues && mutation.kind != Kind::SetConstraints &&
-        !mutation.overrideConstraints && touchesReadOnlyKey(base, mutation.key)) {
+    // Read-only binds every handle but the management's, whichever way it writes.
+    if (!mutation.overrideConstraints &&
+        (mutation.kind == Kind::ReplaceValues ? changesReadOnlyValue(base, mutation.value)
+                                              : touchesReadOnlyKey(base, mutation.key))) {
         return PYX_ORRERY_E_READ_ONLY;
+    }
+    if (mutation.kind == Kind::Set && mutation.path.size() + mutation.depth > kMaxDepth) {
+        return PYX_ORRERY_E_TOO_DEEP;
     }
     switch (mutation.kind) {
         case Kind::Set: {
@@ -266,7 +279,14 @@ int Store::apply(const Mutation& mutation) {
     DocumentPtr base;
     {
         std::lock_guard guard(m_mutex);
-        refreshLocked(true);  // another process may have written just before the lock
+        // Another process may have written just before the lock: a document that cannot be
+        // read now must not be replaced by this process's older copy.
+        if (const int err = refreshLocked(true); err != PYX_ORRERY_OK) {
+            TARN_LOG(TarnPyxLogging::LevelError)
+                << "Not writing " << mutation.key << ": the store file " << m_file.documentPath()
+                << " cannot be read (" << PyxOrrery_ErrorAsString(err) << ")";
+            return err;
+        }
         base = m_document;
     }
     std::optional<Document> next;

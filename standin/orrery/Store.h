@@ -22,6 +22,7 @@ struct Mutation {
     std::vector<std::string> path;     // Set, Erase, SetConstraints
     std::string key;                   // the path joined by '.'
     Json value;                        // Set, ReplaceValues
+    size_t depth = 0;                  // Set: levels of objects and arrays in the value
     uint32_t constraints = 0;          // SetConstraints
     bool overrideConstraints = false;  // the management side may change read-only keys
 };
@@ -47,6 +48,9 @@ public:
     // thread calls this a few times a second).
     void poll();
 
+    // The folder that holds the store's files.
+    const std::wstring& folder() const { return m_file.folder(); }
+
     // Subscriptions of this store: while there are any, every new document is handed to the
     // callback thread together with the one it replaces.
     void watch(bool on);
@@ -54,8 +58,9 @@ public:
 private:
     int load();
     // Re-reads the document when the hint (and, with `thorough`, the file's stamp) changed.
-    // Called with m_mutex held.
-    void refreshLocked(bool thorough);
+    // Called with m_mutex held. PYX_ORRERY_OK when what the process holds is the newest
+    // document; else the error, and the process keeps what it had.
+    int refreshLocked(bool thorough);
     void adoptLocked(DocumentPtr document);
     int checkedChange(const Document& base, const Mutation& mutation,
                       std::optional<Document>& next) const;
@@ -74,6 +79,7 @@ private:
     DocumentPtr m_document;
     std::optional<uint64_t> m_lastHint;
     FileStamp m_lastStamp;
+    int m_lastError = 0;               // why the file last looked at could not be taken, or 0
     std::string m_lastDamagedWarning;  // one warning per damaged version of the file
     int m_watchers = 0;
 };

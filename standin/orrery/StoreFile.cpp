@@ -1,5 +1,7 @@
 #include "standin/orrery/StoreFile.h"
 
+#include <chrono>
+
 #include "common/logging/Log.h"
 #include "platform/win.h"
 #include "standin/orrery/PyxOrrery.h"
@@ -11,9 +13,13 @@ namespace {
 // The lock lies far beyond the hint: Windows' byte-range locks are mandatory, and readers must
 // be able to read the hint while a writer holds the lock.
 constexpr DWORD kLockOffset = 0x40000000;
+// Readers share everything: renaming and deleting the document, which a writer does to
+// replace it, need every holder to share deleting.
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-// How long a writer keeps trying to replace a document that a reader has open right now.
-constexpr int kReplaceAttempts = 200;
+// How long a reader or writer keeps trying while the document is busy: Windows never replaces
+// a file that is open, so a writer waits for the readers that have it open right now (each
+// holds it for one read), and a reader for someone who opened it without sharing.
+constexpr std::chrono::milliseconds kBusyWait{1000};
 
 OVERLAPPED at(DWORD offset) {
     OVERLAPPED position{};
@@ -24,6 +30,24 @@ OVERLAPPED at(DWORD offset) {
 bool isBusy(DWORD error) {
     return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ||
            error == ERROR_LOCK_VIOLATION;
+}
+
+// Tries until `attempt` succeeds, fails for another reason than a busy file, or the time is up;
+// GetLastError() then tells why.
+template <typename Attempt>
+bool retryWhileBusy(Attempt attempt) {
+    const auto deadline = std::chrono::steady_clock::now() + kBusyWait;
+    for (;;) {
+        if (attempt()) {
+            return true;
+        }
+        const DWORD error = GetLastError();
+        if (!isBusy(error) || std::chrono::steady_clock::now() >= deadline) {
+            SetLastError(error);
+            return false;
+        }
+        Sleep(1);
+    }
 }
 
 bool writeAll(HANDLE file, const std::string& content) {
@@ -136,15 +160,11 @@ FileStamp StoreFile::stamp() const {
 int StoreFile::read(std::optional<std::string>& content) const {
     content.reset();
     UniqueHandle file;
-    for (int attempt = 0; attempt < kReplaceAttempts; ++attempt) {
-        file.reset(CreateFileW(m_documentPath.c_str(), GENERIC_READ, kShareAll, nullptr,
-                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (file || !isBusy(GetLastError())) {
-            break;
-        }
-        Sleep(1);
-    }
-    if (!file) {
+    if (!retryWhileBusy([&] {
+            file.reset(CreateFileW(m_documentPath.c_str(), GENERIC_READ, kShareAll, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+            return file.valid();
+        })) {
         const DWORD error = GetLastError();
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
             return PYX_ORRERY_OK;
@@ -193,22 +213,16 @@ int StoreFile::replace(const std::string& content) const {
             return PYX_ORRERY_E_IO;
         }
     }
-    // A reader that has the document open at this moment makes Windows refuse the rename for
-    // a short while; readers only hold it for one read.
-    for (int attempt = 0;; ++attempt) {
-        if (MoveFileExW(temporary.c_str(), m_documentPath.c_str(),
-                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-            return PYX_ORRERY_OK;
-        }
-        const DWORD error = GetLastError();
-        if (!isBusy(error) || attempt + 1 >= kReplaceAttempts) {
-            TARN_LOG(TarnPyxLogging::LevelError)
-                << "Cannot replace " << m_documentPath << ", error " << error;
-            DeleteFileW(temporary.c_str());
-            return PYX_ORRERY_E_IO;
-        }
-        Sleep(1);
+    if (retryWhileBusy([&] {
+            return MoveFileExW(temporary.c_str(), m_documentPath.c_str(),
+                               MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+        })) {
+        return PYX_ORRERY_OK;
     }
+    TARN_LOG(TarnPyxLogging::LevelError)
+        << "Cannot replace " << m_documentPath << ", error " << GetLastError();
+    DeleteFileW(temporary.c_str());
+    return PYX_ORRERY_E_IO;
 }
 
 std::wstring StoreFile::moveAside() const {

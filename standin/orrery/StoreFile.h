@@ -29,6 +29,7 @@ public:
     // Creates the folder when needed and opens the lock file. The library's error code.
     int open();
 
+    const std::wstring& folder() const { return m_folder; }
     const std::wstring& documentPath() const { return m_documentPath; }
 
     // Holds the cross-process write lock while it lives.

@@ -38,11 +38,13 @@ std::string afterIds(const std::string& line) {
 }
 
 class LoggerFile : public ::testing::Test {
-protected:
+public:
     std::wstring logFile(const std::wstring& name, int number = 0) const {
         const std::wstring base = m_root.path() + L"\\Tarn\\Log\\Test\\" + name;
         return number == 0 ? base + L".log" : base + L"." + std::to_wstring(number) + L".log";
     }
+
+protected:
     void configure(const wchar_t* name, DWORD value) {
         ASSERT_TRUE(tarn::Win32Registry(HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY)
                         .writeDword(m_config.path(), name, value));
@@ -85,19 +87,13 @@ TEST_F(LoggerFile, LinesFollowTheFixedLayout) {
     }
 }
 
-TEST_F(LoggerFile, RotationKeepsTheCurrentAndTwoOlderFiles) {
-    configure(L"LogMaxSizeKB", 1);
-    m_log.open(nullptr, L"Test", L"Rotating", LevelInfo, 0);
-    const std::string filler(60, '.');
-    for (int i = 0; i < 60; ++i) {
-        m_log.logf(LevelInfo, "Rotation::test", "line %03d %hs", i, filler.c_str());
-    }
-    m_log.close();
-
-    EXPECT_FALSE(tarn::test::fileExists(logFile(L"Rotating", 3)));
+// The current file and the files numbered 1 and 2 hold the last lines written ("line NNN"), in
+// order and without gaps, each within the size bound of 1 KiB (one line over at most).
+void expectRotatedFiles(const LoggerFile& test, const std::wstring& name, int lastLine) {
+    EXPECT_FALSE(tarn::test::fileExists(test.logFile(name, 3)));
     std::vector<int> numbers;
     for (const int file : {2, 1, 0}) {
-        const std::string content = tarn::test::readFile(logFile(L"Rotating", file));
+        const std::string content = tarn::test::readFile(test.logFile(name, file));
         ASSERT_FALSE(content.empty()) << "file " << file;
         EXPECT_LT(content.size(), 1024u + 200u) << "file " << file;
         for (const auto& line : linesOf(content)) {
@@ -106,13 +102,23 @@ TEST_F(LoggerFile, RotationKeepsTheCurrentAndTwoOlderFiles) {
             }
         }
     }
-    // The old files hold the lines before the current one's, without gaps, up to the last.
     ASSERT_FALSE(numbers.empty());
     for (size_t i = 1; i < numbers.size(); ++i) {
         EXPECT_EQ(numbers[i], numbers[i - 1] + 1);
     }
-    EXPECT_EQ(numbers.back(), 59);
+    EXPECT_EQ(numbers.back(), lastLine);
     EXPECT_GT(numbers.front(), 0) << "the oldest lines were rotated away";
+}
+
+TEST_F(LoggerFile, RotationKeepsTheCurrentAndTwoOlderFiles) {
+    configure(L"LogMaxSizeKB", 1);
+    m_log.open(nullptr, L"Test", L"Rotating", LevelInfo, 0);
+    const std::string filler(60, '.');
+    for (int i = 0; i < 60; ++i) {
+        m_log.logf(LevelInfo, "Rotation::test", "line %03d %hs", i, filler.c_str());
+    }
+    m_log.close();
+    expectRotatedFiles(*this, L"Rotating", 59);
 
     WIN32_FIND_DATAW found{};
     HANDLE find = FindFirstFileW((m_root.path() + L"\\Tarn\\Log\\Test\\*").c_str(), &found);
@@ -125,6 +131,26 @@ TEST_F(LoggerFile, RotationKeepsTheCurrentAndTwoOlderFiles) {
     } while (FindNextFileW(find, &found));
     FindClose(find);
     EXPECT_EQ(files, 3);
+}
+
+TEST_F(LoggerFile, AViewerThatDoesNotShareDeletingLeavesTheBoundAndTheOldFiles) {
+    configure(L"LogMaxSizeKB", 1);
+    m_log.open(nullptr, L"Test", L"Viewed", LevelInfo, 0);
+    const std::string filler(60, '.');
+    int line = 0;
+    for (; line < 30; ++line) {
+        m_log.logf(LevelInfo, "Rotation::test", "line %03d %hs", line, filler.c_str());
+    }
+    // A log viewer: reads the current file and lets others write it, but not rename it.
+    const tarn::UniqueHandle viewer(CreateFileW(logFile(L"Viewed").c_str(), GENERIC_READ,
+                                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(viewer);
+    for (; line < 90; ++line) {
+        m_log.logf(LevelInfo, "Rotation::test", "line %03d %hs", line, filler.c_str());
+    }
+    expectRotatedFiles(*this, L"Viewed", line - 1);
+    m_log.close();
 }
 
 TEST_F(LoggerFile, TheNamedMutexLivesWithTheOpenLog) {

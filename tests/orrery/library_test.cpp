@@ -146,7 +146,18 @@ TEST(OrreryLibrary, ReadOnlyKeysRefuseWritesAtAboveAndBelowThem) {
     EXPECT_EQ(PyxOrrery_SetObjectFromStringUtf8(h, L"w", "{}"), PYX_ORRERY_E_READ_ONLY);
     EXPECT_EQ(PyxOrrery_SetBool(h, L"w.other", 1), PYX_ORRERY_OK);
     EXPECT_EQ(takeString(PyxOrrery_GetString(h, L"w.current", L"", &err)), L"office");
-    ASSERT_EQ(PyxOrrery_SetConstraints(h, L"w.current", 0), PYX_ORRERY_OK);
+    // Only the management side lifts the constraint, and only it imports over the key.
+    EXPECT_EQ(PyxOrrery_SetConstraints(h, L"w.current", 0), PYX_ORRERY_E_READ_ONLY);
+    EXPECT_EQ(PyxOrrery_SetConstraints(h, L"w", PYX_ORRERY_CONSTRAINT_READ_ONLY),
+              PYX_ORRERY_E_READ_ONLY);
+    EXPECT_EQ(PyxOrrery_ImportUtf8(h, R"({"w":{"current":"home"}})"), PYX_ORRERY_E_READ_ONLY);
+    EXPECT_EQ(PyxOrrery_ImportUtf8(h, R"({"x":1})"), PYX_ORRERY_E_READ_ONLY);
+    EXPECT_EQ(PyxOrrery_ImportUtf8(h, R"({"w":{"current":"office"},"x":1})"), PYX_ORRERY_OK);
+    EXPECT_EQ(takeString(PyxOrrery_GetString(h, L"w.current", L"", &err)), L"office");
+    const UniqueOrreryHandle management(
+        PyxOrrery_OpenHandleEx(L"test", L"S-1-5-18", L"t", 0, PYX_ORRERY_OPEN_MANAGEMENT));
+    ASSERT_TRUE(management);
+    ASSERT_EQ(PyxOrrery_SetConstraints(management.get(), L"w.current", 0), PYX_ORRERY_OK);
     EXPECT_EQ(PyxOrrery_SetString(h, L"w.current", L"home"), PYX_ORRERY_OK);
 }
 
@@ -234,7 +245,7 @@ TEST(OrreryLibrary, ADamagedStoreIsMovedAsideAndStartsEmpty) {
 }
 
 TEST(OrreryLibrary, ErrorTextsExistForEveryCode) {
-    for (int code = PYX_ORRERY_OK; code <= PYX_ORRERY_E_NOT_INITIALIZED; ++code) {
+    for (int code = PYX_ORRERY_OK; code <= PYX_ORRERY_E_DUPLICATE_MEMBER; ++code) {
         EXPECT_STRNE(PyxOrrery_ErrorAsString(code), PyxOrrery_ErrorAsString(-1)) << code;
     }
     EXPECT_EQ(std::wstring(PyxOrrery_ErrorAsString(PYX_ORRERY_E_NOT_FOUND)), L"Not found");

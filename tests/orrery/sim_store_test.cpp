@@ -1,5 +1,10 @@
-// What the store costs the machine, counted by the simulated machine.
+// What the store costs the machine, counted by the simulated machine, and faults that only the
+// simulated machine can bring about.
 #include <gtest/gtest.h>
+#include <pthread.h>
+
+#include <functional>
+#include <string>
 
 #include "platform/win.h"
 #include "sim/machine.h"
@@ -20,6 +25,94 @@ TEST(OrrerySim, AnotherHandleOnAnUnchangedStoreDoesNotReadItAgain) {
     ASSERT_EQ(PyxOrrery_SetInt32(second.get(), L"k", 2), PYX_ORRERY_OK);
     const auto fourth = root.open();
     EXPECT_EQ(PyxOrrery_GetInt32(fourth.get(), L"k", 0, nullptr), 2);
+}
+
+TEST(OrrerySim, ASubscriberLooksAtTheStoreOnlyWhenItsFolderChanges) {
+    tarn::test::StoreRoot root;
+    const auto handle = root.open();
+    tarn::test::ChangeCollector changes;
+    ASSERT_EQ(
+        PyxOrrery_Subscribe(handle.get(), L"w", &tarn::test::ChangeCollector::callback, &changes),
+        PYX_ORRERY_OK);
+    for (const wchar_t* value : {L"true", L"false"}) {
+        ASSERT_EQ(tarn::test::runProgram(L"orrery", {L"-n", L"test", L"set", L"w.on", value}), 0u);
+        ASSERT_TRUE(changes.waitFor(1, std::chrono::seconds(1))) << "a change arrives";
+        changes.clear();
+        Sleep(300);  // the callback thread has looked and waits again
+        const auto reads = sim::callCount("ReadFile");
+        const auto waits = sim::callCount("WaitForMultipleObjects");
+        Sleep(1000);
+        EXPECT_EQ(sim::callCount("ReadFile"), reads) << "no poll while nothing changes";
+        EXPECT_EQ(sim::callCount("WaitForMultipleObjects"), waits) << "no wake-up either";
+    }
+}
+
+TEST(OrrerySim, AFolderWithoutChangeNotificationIsPolled) {
+    sim::failAlways("FindFirstChangeNotificationW", ERROR_NOT_SUPPORTED);
+    tarn::test::StoreRoot root;
+    const auto handle = root.open();
+    tarn::test::ChangeCollector changes;
+    ASSERT_EQ(
+        PyxOrrery_Subscribe(handle.get(), L"w", &tarn::test::ChangeCollector::callback, &changes),
+        PYX_ORRERY_OK);
+    ASSERT_EQ(tarn::test::runProgram(L"orrery", {L"-n", L"test", L"set", L"w.on", L"true"}), 0u);
+    EXPECT_TRUE(changes.waitFor(1, std::chrono::seconds(1)));
+}
+
+// Runs `work` on a thread with the stack that Windows gives a thread by default.
+void onWindowsSizedStack(const std::function<void()>& work) {
+    pthread_attr_t attributes;
+    pthread_attr_init(&attributes);
+    pthread_attr_setstacksize(&attributes, 1u << 20);
+    pthread_t thread;
+    std::function<void()> job = work;  // lives until the thread is joined
+    ASSERT_EQ(pthread_create(
+                  &thread, &attributes,
+                  [](void* arg) -> void* {
+                      (*static_cast<std::function<void()>*>(arg))();
+                      return nullptr;
+                  },
+                  &job),
+              0);
+    pthread_join(thread, nullptr);
+    pthread_attr_destroy(&attributes);
+}
+
+TEST(OrrerySim, AValueTooDeepFromAnotherWriterFailsTheNextWriteWithoutACrash) {
+    tarn::test::StoreRoot root;
+    const auto handle = root.open();
+    ASSERT_EQ(PyxOrrery_SetBool(handle.get(), L"keep", 1), PYX_ORRERY_OK);
+    // A writer without the depth limit (an older library, or an editor) left this.
+    const std::string deep = R"({"generation":100,"constraints":{},"values":{"keep":true,"deep":)" +
+                             std::string(3000, '[') + std::string(3000, ']') + "}}";
+    const std::wstring document = root.documentPath(L"test");
+    {
+        tarn::UniqueHandle file(CreateFileW(document.c_str(), GENERIC_WRITE, 0, nullptr,
+                                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        DWORD written = 0;
+        ASSERT_TRUE(
+            WriteFile(file.get(), deep.data(), static_cast<DWORD>(deep.size()), &written, nullptr));
+    }
+    int result = -1;
+    onWindowsSizedStack([&] { result = PyxOrrery_SetBool(handle.get(), L"status", 1); });
+    EXPECT_EQ(result, PYX_ORRERY_E_TOO_DEEP);
+    EXPECT_EQ(tarn::test::readFile(document), deep) << "nothing is written over it";
+    EXPECT_EQ(PyxOrrery_GetBool(handle.get(), L"keep", 0, nullptr), 1);
+}
+
+TEST(OrrerySim, AWriteFailsWhenTheDocumentCannotBeReadAgainFirst) {
+    tarn::test::StoreRoot root;
+    const auto handle = root.open();
+    ASSERT_EQ(PyxOrrery_SetInt32(handle.get(), L"mine", 1), PYX_ORRERY_OK);
+    ASSERT_EQ(tarn::test::runProgram(L"orrery", {L"-n", L"test", L"set", L"theirs", L"2"}), 0u);
+    // The write looks at the file first; opening the document is the first file it opens.
+    sim::failCall("CreateFileW", 1, ERROR_GEN_FAILURE);
+    EXPECT_EQ(PyxOrrery_SetInt32(handle.get(), L"mine", 3), PYX_ORRERY_E_IO);
+    const std::string onDisk = tarn::test::readFile(root.documentPath(L"test"));
+    EXPECT_NE(onDisk.find("\"theirs\":2"), std::string::npos) << onDisk;
+    EXPECT_NE(onDisk.find("\"mine\":1"), std::string::npos) << onDisk;
+    ASSERT_EQ(PyxOrrery_SetInt32(handle.get(), L"mine", 3), PYX_ORRERY_OK);
+    EXPECT_EQ(PyxOrrery_GetInt32(handle.get(), L"theirs", 0, nullptr), 2);
 }
 
 }  // namespace

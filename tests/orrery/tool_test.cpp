@@ -115,6 +115,34 @@ TEST(OrreryTool, ImportRefusesBadDocumentsAndExportWritesTheWhole) {
     EXPECT_EQ(run({L"get", L"keep"}).code, 1);
 }
 
+TEST(OrreryTool, AnImportThatWouldLoseOrGuessChangesNothingAndSaysWhy) {
+    StoreRoot root;
+    ASSERT_EQ(run({L"set", L"keep", L"true"}).code, 0);
+    struct Case {
+        const char* what;
+        std::string content;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"a NUL byte", std::string("{\"a\":1}\0{\"b\":2}", 15), "NUL byte at offset 7"},
+        {"a member given twice", R"({"w":{"a":1,"a":2}})", "\"a\" appears twice"},
+        {"a dotted member name", R"({"w":{"a.b":1}})", "\"a.b\" is not a key segment"},
+        {"values nested too deep",
+         "{\"a\":" + std::string(20000, '[') + std::string(20000, ']') + "}",
+         "nested deeper than 100 levels"},
+    };
+    const std::wstring file = root.path() + L"\\import.json";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        writeFile(file, c.content);
+        const Result result = run({L"import", file});
+        EXPECT_EQ(result.code, 1);
+        EXPECT_NE(result.err.find(c.reason), std::string::npos) << result.err;
+        EXPECT_NE(result.err.find("nothing was imported"), std::string::npos) << result.err;
+        EXPECT_EQ(run({L"get", L"keep"}).out, "true\n");
+    }
+}
+
 TEST(OrreryTool, LockMakesAKeyReadOnlyForTheSystemUntilUnlocked) {
     StoreRoot root;
     const auto system = root.open();

@@ -1,6 +1,7 @@
 // Files and directories of the simulated machine, kept on the host's file system.
 // Windows paths compare without regard to case; the host's do not, so the simulation is
-// case-sensitive: the system's code must spell each path one way.
+// case-sensitive: the system's code must spell each path one way. Share modes and pending
+// deletes are Windows' own (sharing.h), across the machine's processes.
 #include <dirent.h>
 #include <fcntl.h>
 #include <fnmatch.h>
@@ -10,18 +11,25 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
+#include <optional>
+#include <utility>
 #include <vector>
 
+#include "files_internal.h"
 #include "internal.h"
+#include "sharing.h"
 #include "sim/win/files.h"
 #include "sim/win/security.h"
 
 using sim::detail::fail;
 using sim::detail::KernelObject;
+using sim::detail::ShareEntry;
+using sim::detail::ShareRecord;
 
-namespace {
+namespace sim::detail {
 
-DWORD errorFromErrno(int error, const std::string& path = {}) {
+DWORD errorFromErrno(int error, const std::string& path) {
     switch (error) {
         case ENOENT: {
             // Windows tells a missing file from a missing folder on the way to it.
@@ -63,6 +71,12 @@ DWORD errorFromErrno(int error, const std::string& path = {}) {
     }
 }
 
+}  // namespace sim::detail
+
+namespace {
+
+using sim::detail::errorFromErrno;
+
 // The standard folders that every Windows machine has, made once per simulation root.
 void ensureMachineFolders() {
     static std::once_flag once;
@@ -82,15 +96,50 @@ void ensureMachineFolders() {
     });
 }
 
-std::string pathOf(LPCWSTR windowsPath) {
+}  // namespace
+
+namespace sim::detail {
+
+std::string filePath(LPCWSTR windowsPath) {
     ensureMachineFolders();
     return sim::hostPath(windowsPath);
 }
 
+bool hasInvalidNameCharacter(std::wstring_view path) {
+    if (path.starts_with(L"\\\\?\\") || path.starts_with(L"\\\\.\\")) {
+        path.remove_prefix(4);  // the prefixes of raw and device paths
+    }
+    for (const wchar_t c : path) {
+        if (c < 0x20 || std::wcschr(L"*?|<>\"", c) != nullptr) {
+            return true;
+        }
+    }
+    return false;
+}
+
+DWORD checkFileName(LPCWSTR name) {
+    if (name == nullptr || *name == L'\0') {
+        return ERROR_PATH_NOT_FOUND;
+    }
+    return hasInvalidNameCharacter(name) ? ERROR_INVALID_NAME : ERROR_SUCCESS;
+}
+
+}  // namespace sim::detail
+
+namespace {
+
+using sim::detail::checkFileName;
+using sim::detail::filePath;
+using sim::detail::hasInvalidNameCharacter;
+
 class FileObject final : public KernelObject {
 public:
-    FileObject(int fd, std::string path, bool canRead, bool canWrite)
-        : m_fd(fd), m_path(std::move(path)), m_canRead(canRead), m_canWrite(canWrite) {}
+    FileObject(int fd, std::string path, bool canRead, bool canWrite, ShareEntry sharing)
+        : m_fd(fd),
+          m_path(std::move(path)),
+          m_canRead(canRead),
+          m_canWrite(canWrite),
+          m_sharing(std::move(sharing)) {}
     ~FileObject() override {
         if (m_lockFd >= 0) {
             close(m_lockFd);
@@ -118,6 +167,7 @@ private:
     std::string m_path;
     bool m_canRead;
     bool m_canWrite;
+    ShareEntry m_sharing;  // leaves the file's sharing record last, after the descriptor closed
 };
 
 class FindObject final : public KernelObject {
@@ -149,20 +199,27 @@ void syncParentFolder(const std::string& path) {
 
 }  // namespace
 
-HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD /*shareMode*/,
-                   LPSECURITY_ATTRIBUTES, DWORD creationDisposition, DWORD flagsAndAttributes,
-                   HANDLE) {
-    SIM_API("CreateFileW");
-    if (simFault_) {
-        return fail(*simFault_, INVALID_HANDLE_VALUE);
+namespace {
+
+// The record of the file at `path`, locked, once the path still names the file it describes.
+DWORD lockRecordAt(const std::string& path, struct stat& info, std::optional<ShareRecord>& record) {
+    for (;;) {
+        if (lstat(path.c_str(), &info) != 0) {
+            return errorFromErrno(errno, path);
+        }
+        record = ShareRecord::lock(info);
+        if (!record) {
+            return ERROR_GEN_FAILURE;
+        }
+        struct stat again {};
+        if (lstat(path.c_str(), &again) == 0 && sim::detail::sameFile(info, again)) {
+            return ERROR_SUCCESS;
+        }
+        record.reset();  // renamed or replaced meanwhile: look again
     }
-    if (fileName == nullptr || *fileName == L'\0') {
-        return fail(ERROR_PATH_NOT_FOUND, INVALID_HANDLE_VALUE);
-    }
-    const std::string path = pathOf(fileName);
-    const bool read = (desiredAccess & (GENERIC_READ | GENERIC_ALL | FILE_READ_DATA)) != 0;
-    const bool write = (desiredAccess & (GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_DATA)) != 0;
-    const bool appendOnly = !write && (desiredAccess & FILE_APPEND_DATA) != 0;
+}
+
+int hostOpenFlags(bool read, bool write, bool appendOnly) {
     int flags = O_CLOEXEC;
     if ((write || appendOnly) && read) {
         flags |= O_RDWR;
@@ -174,45 +231,103 @@ HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD /*shareMode*/,
     if (appendOnly) {
         flags |= O_APPEND;  // FILE_APPEND_DATA alone: every write goes to the end
     }
-    struct stat info {};
-    const bool existed = stat(path.c_str(), &info) == 0;
-    if (existed && S_ISDIR(info.st_mode) &&
-        (flagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS) == 0) {
-        return fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
-    }
+    return flags;
+}
+
+// What CreateFileW does, for the functions that open files themselves (CopyFileW).
+// ERROR_SUCCESS with `file` set, or the error.
+DWORD openFile(const std::string& path, DWORD desiredAccess, DWORD shareMode,
+               DWORD creationDisposition, DWORD flagsAndAttributes,
+               std::shared_ptr<FileObject>& file, bool& existed) {
+    const bool read = (desiredAccess & (GENERIC_READ | GENERIC_ALL | FILE_READ_DATA)) != 0;
+    const bool write = (desiredAccess & (GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_DATA)) != 0;
+    const bool appendOnly = !write && (desiredAccess & FILE_APPEND_DATA) != 0;
+    int flags = hostOpenFlags(read, write, appendOnly);
     switch (creationDisposition) {
         case CREATE_NEW:
             flags |= O_CREAT | O_EXCL;
             break;
         case CREATE_ALWAYS:
-            flags |= O_CREAT | O_TRUNC;
-            break;
-        case OPEN_EXISTING:
-            break;
         case OPEN_ALWAYS:
             flags |= O_CREAT;
             break;
+        case OPEN_EXISTING:
+            break;
         case TRUNCATE_EXISTING:
             if (!write) {
-                return fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
+                return ERROR_INVALID_PARAMETER;
             }
-            flags |= O_TRUNC;
             break;
         default:
-            return fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
+            return ERROR_INVALID_PARAMETER;
     }
-    const int fd = open(path.c_str(), flags, 0644);
-    if (fd < 0) {
-        const int error = errno;
-        if (error == EEXIST) {
-            return fail(ERROR_FILE_EXISTS, INVALID_HANDLE_VALUE);
+    const bool truncates =
+        creationDisposition == CREATE_ALWAYS || creationDisposition == TRUNCATE_EXISTING;
+    const unsigned access = sim::detail::shareAccessOf(desiredAccess);
+    const unsigned share = sim::detail::shareModeOf(shareMode);
+    for (;;) {
+        struct stat info {};
+        existed = stat(path.c_str(), &info) == 0;
+        if (existed && S_ISDIR(info.st_mode) &&
+            (flagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS) == 0) {
+            return ERROR_ACCESS_DENIED;
         }
-        return fail(errorFromErrno(error, path), INVALID_HANDLE_VALUE);
+        const int fd = open(path.c_str(), flags, 0644);
+        if (fd < 0) {
+            const int error = errno;
+            return error == EEXIST ? ERROR_FILE_EXISTS : errorFromErrno(error, path);
+        }
+        struct stat opened {};
+        std::optional<ShareRecord> record;
+        if (fstat(fd, &opened) == 0) {
+            record = ShareRecord::lock(opened);
+        }
+        if (!record) {
+            close(fd);
+            return ERROR_GEN_FAILURE;
+        }
+        struct stat named {};
+        if (stat(path.c_str(), &named) != 0 || !sim::detail::sameFile(named, opened)) {
+            close(fd);  // replaced or removed before the record was locked: open again
+            continue;
+        }
+        // Checked before anything changes: a refused open truncates nothing.
+        if (const DWORD refused = record->admits(access, share); refused != ERROR_SUCCESS) {
+            close(fd);
+            return refused;
+        }
+        if (truncates && (write ? ftruncate(fd, 0) : truncate(path.c_str(), 0)) != 0) {
+            const int error = errno;
+            close(fd);
+            return errorFromErrno(error, path);
+        }
+        file = std::make_shared<FileObject>(fd, path, read, write || appendOnly,
+                                            record->join(access, share));
+        return ERROR_SUCCESS;
+    }
+}
+
+}  // namespace
+
+HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECURITY_ATTRIBUTES,
+                   DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE) {
+    SIM_API("CreateFileW");
+    if (simFault_) {
+        return fail(*simFault_, INVALID_HANDLE_VALUE);
+    }
+    if (const DWORD error = checkFileName(fileName); error != ERROR_SUCCESS) {
+        return fail(error, INVALID_HANDLE_VALUE);
+    }
+    std::shared_ptr<FileObject> file;
+    bool existed = false;
+    const DWORD error = openFile(filePath(fileName), desiredAccess, shareMode, creationDisposition,
+                                 flagsAndAttributes, file, existed);
+    if (error != ERROR_SUCCESS) {
+        return fail(error, INVALID_HANDLE_VALUE);
     }
     const bool reportsExisting =
         existed && (creationDisposition == CREATE_ALWAYS || creationDisposition == OPEN_ALWAYS);
-    HANDLE handle = sim::detail::insertHandle(
-        std::make_shared<FileObject>(fd, path, read, write || appendOnly));
+    HANDLE handle = sim::detail::insertHandle(std::move(file));
     SetLastError(reportsExisting ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
     return handle;
 }
@@ -412,18 +527,78 @@ BOOL UnlockFileEx(HANDLE file, DWORD, DWORD bytesLow, DWORD bytesHigh, LPOVERLAP
     return changeLock(file, F_UNLCK, false, bytesLow, bytesHigh, overlapped);
 }
 
+namespace {
+
+// The records of a rename's source and, when it exists, its target, locked in the order of
+// their files, so that two renames cannot wait for each other.
+DWORD lockRenameRecords(const std::string& from, const std::string& to, struct stat& source,
+                        std::optional<ShareRecord>& sourceRecord, bool& targetExists,
+                        std::optional<ShareRecord>& targetRecord) {
+    for (;;) {
+        sourceRecord.reset();
+        targetRecord.reset();
+        struct stat target {};
+        if (lstat(from.c_str(), &source) != 0) {
+            return errorFromErrno(errno, from);
+        }
+        targetExists = lstat(to.c_str(), &target) == 0;
+        const bool separate = targetExists && !sim::detail::sameFile(source, target);
+        const bool targetFirst = separate && std::make_pair(target.st_dev, target.st_ino) <
+                                                 std::make_pair(source.st_dev, source.st_ino);
+        if (targetFirst) {
+            targetRecord = ShareRecord::lock(target);
+        }
+        sourceRecord = ShareRecord::lock(source);
+        if (separate && !targetFirst) {
+            targetRecord = ShareRecord::lock(target);
+        }
+        if (!sourceRecord || (separate && !targetRecord)) {
+            return ERROR_GEN_FAILURE;
+        }
+        struct stat sourceNow {};
+        struct stat targetNow {};
+        const bool targetNowExists = lstat(to.c_str(), &targetNow) == 0;
+        if (lstat(from.c_str(), &sourceNow) == 0 && sim::detail::sameFile(source, sourceNow) &&
+            targetNowExists == targetExists &&
+            (!targetExists || sim::detail::sameFile(target, targetNow))) {
+            return ERROR_SUCCESS;
+        }
+    }
+}
+
+}  // namespace
+
 BOOL MoveFileExW(LPCWSTR existing, LPCWSTR newName, DWORD flags) {
     SIM_API("MoveFileExW");
     if (simFault_) {
         return fail(*simFault_, FALSE);
     }
-    const std::string from = pathOf(existing);
-    const std::string to = pathOf(newName);
-    struct stat info {};
-    if (lstat(from.c_str(), &info) != 0) {
-        return fail(errorFromErrno(errno, from), FALSE);
+    for (LPCWSTR name : {existing, newName}) {
+        if (const DWORD error = checkFileName(name); error != ERROR_SUCCESS) {
+            return fail(error, FALSE);
+        }
+    }
+    const std::string from = filePath(existing);
+    const std::string to = filePath(newName);
+    struct stat source {};
+    std::optional<ShareRecord> sourceRecord;
+    std::optional<ShareRecord> targetRecord;
+    bool targetExists = false;
+    if (const DWORD error =
+            lockRenameRecords(from, to, source, sourceRecord, targetExists, targetRecord);
+        error != ERROR_SUCCESS) {
+        return fail(error, FALSE);
+    }
+    // Renaming opens the source for DELETE: every holder must share delete.
+    if (const DWORD refused = sourceRecord->admits(sim::detail::ShareDelete, sim::detail::ShareAll);
+        refused != ERROR_SUCCESS) {
+        return fail(refused, FALSE);
     }
     const bool replace = (flags & MOVEFILE_REPLACE_EXISTING) != 0;
+    // Windows never replaces a file that is open, whatever the holders share.
+    if (replace && targetRecord && targetRecord->isOpen()) {
+        return fail(ERROR_ACCESS_DENIED, FALSE);
+    }
     const int result =
         renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), replace ? 0 : RENAME_NOREPLACE);
     if (result != 0) {
@@ -431,7 +606,7 @@ BOOL MoveFileExW(LPCWSTR existing, LPCWSTR newName, DWORD flags) {
         if (error == EXDEV) {
             return fail(ERROR_NOT_SAME_DEVICE, FALSE);
         }
-        if (error == EISDIR || error == ENOTEMPTY) {
+        if (error == EISDIR || error == ENOTEMPTY || error == ENOTDIR) {
             return fail(ERROR_ACCESS_DENIED, FALSE);
         }
         return fail(errorFromErrno(error, to), FALSE);
@@ -446,17 +621,56 @@ BOOL MoveFileW(LPCWSTR existing, LPCWSTR newName) {
     return MoveFileExW(existing, newName, 0);
 }
 
+namespace {
+
+// DeleteFileW and RemoveDirectoryW: the name goes when the last handle closes (the stricter
+// behaviour, of Windows before 10 version 1903 and of wine; later versions free it at once).
+BOOL removeEntry(LPCWSTR name, bool directory) {
+    if (const DWORD error = checkFileName(name); error != ERROR_SUCCESS) {
+        return fail(error, FALSE);
+    }
+    const std::string path = filePath(name);
+    struct stat info {};
+    std::optional<ShareRecord> record;
+    if (const DWORD error = lockRecordAt(path, info, record); error != ERROR_SUCCESS) {
+        return fail(error, FALSE);
+    }
+    if (S_ISDIR(info.st_mode) != directory) {
+        return fail(directory ? ERROR_DIRECTORY : ERROR_ACCESS_DENIED, FALSE);
+    }
+    if (const DWORD refused = record->admits(sim::detail::ShareDelete, sim::detail::ShareAll);
+        refused != ERROR_SUCCESS) {
+        return fail(refused, FALSE);
+    }
+    if (directory) {
+        DIR* folder = opendir(path.c_str());
+        int entries = 0;
+        while (folder != nullptr && readdir(folder) != nullptr) {
+            ++entries;
+        }
+        if (folder != nullptr) {
+            closedir(folder);
+        }
+        if (entries > 2) {
+            return fail(ERROR_DIR_NOT_EMPTY, FALSE);
+        }
+    }
+    if (record->isOpen()) {
+        record->markDeletePending(path);
+        return TRUE;
+    }
+    const int result = directory ? rmdir(path.c_str()) : unlink(path.c_str());
+    return result == 0 ? TRUE : fail(errorFromErrno(errno, path), FALSE);
+}
+
+}  // namespace
+
 BOOL DeleteFileW(LPCWSTR fileName) {
     SIM_API("DeleteFileW");
     if (simFault_) {
         return fail(*simFault_, FALSE);
     }
-    const std::string path = pathOf(fileName);
-    struct stat info {};
-    if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-        return fail(ERROR_ACCESS_DENIED, FALSE);
-    }
-    return unlink(path.c_str()) == 0 ? TRUE : fail(errorFromErrno(errno, path), FALSE);
+    return removeEntry(fileName, false);
 }
 
 BOOL CopyFileW(LPCWSTR existing, LPCWSTR newName, BOOL failIfExists) {
@@ -464,27 +678,30 @@ BOOL CopyFileW(LPCWSTR existing, LPCWSTR newName, BOOL failIfExists) {
     if (simFault_) {
         return fail(*simFault_, FALSE);
     }
-    const std::string from = pathOf(existing);
-    const std::string to = pathOf(newName);
-    const int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0) {
-        return fail(errorFromErrno(errno, from), FALSE);
+    for (LPCWSTR name : {existing, newName}) {
+        if (const DWORD error = checkFileName(name); error != ERROR_SUCCESS) {
+            return fail(error, FALSE);
+        }
     }
-    const int out =
-        open(to.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (failIfExists ? O_EXCL : O_TRUNC), 0644);
-    if (out < 0) {
-        const int error = errno;
-        close(in);
-        return fail(error == EEXIST ? ERROR_FILE_EXISTS : errorFromErrno(error, to), FALSE);
+    // As Windows: nobody may have the source open for writing, nor the target at all.
+    std::shared_ptr<FileObject> in;
+    std::shared_ptr<FileObject> out;
+    bool existed = false;
+    DWORD error =
+        openFile(filePath(existing), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, 0, in, existed);
+    if (error == ERROR_SUCCESS) {
+        error = openFile(filePath(newName), GENERIC_WRITE, 0,
+                         failIfExists ? CREATE_NEW : CREATE_ALWAYS, 0, out, existed);
+    }
+    if (error != ERROR_SUCCESS) {
+        return fail(error, FALSE);
     }
     char buffer[65536];
     ssize_t got = 0;
     bool ok = true;
-    while ((got = read(in, buffer, sizeof buffer)) > 0) {
-        ok = ok && write(out, buffer, static_cast<size_t>(got)) == got;
+    while ((got = read(in->fd(), buffer, sizeof buffer)) > 0) {
+        ok = ok && write(out->fd(), buffer, static_cast<size_t>(got)) == got;
     }
-    close(in);
-    close(out);
     return ok && got == 0 ? TRUE : fail(ERROR_WRITE_FAULT, FALSE);
 }
 
@@ -493,10 +710,13 @@ BOOL CreateDirectoryW(LPCWSTR pathName, LPSECURITY_ATTRIBUTES attributes) {
     if (simFault_) {
         return fail(*simFault_, FALSE);
     }
+    if (const DWORD error = checkFileName(pathName); error != ERROR_SUCCESS) {
+        return fail(error, FALSE);
+    }
     if (!sim::detail::securityValid(attributes)) {
         return fail(ERROR_INVALID_SECURITY_DESCR, FALSE);
     }
-    const std::string path = pathOf(pathName);
+    const std::string path = filePath(pathName);
     if (mkdir(path.c_str(), 0755) == 0) {
         sim::detail::rememberSecurity("dir:" + path, attributes);
         return TRUE;
@@ -510,8 +730,7 @@ BOOL RemoveDirectoryW(LPCWSTR pathName) {
     if (simFault_) {
         return fail(*simFault_, FALSE);
     }
-    const std::string path = pathOf(pathName);
-    return rmdir(path.c_str()) == 0 ? TRUE : fail(errorFromErrno(errno, path), FALSE);
+    return removeEntry(pathName, true);
 }
 
 DWORD GetFileAttributesW(LPCWSTR fileName) {
@@ -519,7 +738,10 @@ DWORD GetFileAttributesW(LPCWSTR fileName) {
     if (simFault_) {
         return fail(*simFault_, INVALID_FILE_ATTRIBUTES);
     }
-    const std::string path = pathOf(fileName);
+    if (const DWORD error = checkFileName(fileName); error != ERROR_SUCCESS) {
+        return fail(error, INVALID_FILE_ATTRIBUTES);
+    }
+    const std::string path = filePath(fileName);
     struct stat info {};
     if (stat(path.c_str(), &info) != 0) {
         return fail(errorFromErrno(errno, path), INVALID_FILE_ATTRIBUTES);
@@ -535,7 +757,10 @@ BOOL GetFileAttributesExW(LPCWSTR fileName, GET_FILEEX_INFO_LEVELS level, LPVOID
     if (level != GetFileExInfoStandard || information == nullptr) {
         return fail(ERROR_INVALID_PARAMETER, FALSE);
     }
-    const std::string path = pathOf(fileName);
+    if (const DWORD error = checkFileName(fileName); error != ERROR_SUCCESS) {
+        return fail(error, FALSE);
+    }
+    const std::string path = filePath(fileName);
     struct stat info {};
     if (stat(path.c_str(), &info) != 0) {
         return fail(errorFromErrno(errno, path), FALSE);
@@ -570,7 +795,15 @@ HANDLE FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data) {
     if (simFault_) {
         return fail(*simFault_, INVALID_HANDLE_VALUE);
     }
-    const std::string path = pathOf(pattern);
+    if (pattern != nullptr) {
+        const std::wstring_view text(pattern);
+        const auto folderEnd = text.find_last_of(L"\\/");
+        if (hasInvalidNameCharacter(text.substr(0, folderEnd == text.npos ? 0 : folderEnd)) ||
+            text.find(L'|') != text.npos) {
+            return fail(ERROR_INVALID_NAME, INVALID_HANDLE_VALUE);
+        }
+    }
+    const std::string path = filePath(pattern);
     const auto slash = path.rfind('/');
     const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
     const std::string mask = slash == std::string::npos ? path : path.substr(slash + 1);

@@ -15,7 +15,9 @@
 #include "common/WinHandles.h"
 #include "platform/win.h"
 #include "settings_store/OrreryResources.h"
+#include "standin/orrery/JsonText.h"
 #include "standin/orrery/PyxOrrery.h"
+#include "standin/orrery/Text.h"
 
 namespace tarn::orrery {
 
@@ -224,9 +226,7 @@ public:
         } else if (command == L"watch") {
             watch(args);
         } else if (command == L"import") {
-            args.expect(1, 1, "import FILE");
-            args.allowOptions({});
-            check(PyxOrrery_ImportUtf8(m_handle, readWholeFile(args.word(0)).c_str()), L"import");
+            importDocument(args);
         } else if (command == L"export") {
             exportDocument(args);
         } else if (command == L"lock" || command == L"unlock") {
@@ -322,6 +322,26 @@ private:
                 break;
         }
         check(code, key);
+    }
+
+    // The library sees text up to its first NUL and takes JSON as the store does: the tool
+    // checks the whole file first, so that it can say what is wrong.
+    void importDocument(const Arguments& args) {
+        args.expect(1, 1, "import FILE");
+        args.allowOptions({});
+        const std::string text = readWholeFile(args.word(0));
+        const std::string nothing = "; nothing was imported";
+        if (const size_t nul = text.find('\0'); nul != std::string::npos) {
+            throw ToolError("import: " + utf8(args.word(0)) + " holds a NUL byte at offset " +
+                            std::to_string(nul) + nothing);
+        }
+        if (!fromUtf8Strict(text)) {
+            throw ToolError("import: " + describe(PYX_ORRERY_E_INVALID_TEXT) + nothing);
+        }
+        if (const ParsedJson parsed = parseJson(text); parsed.error != PYX_ORRERY_OK) {
+            throw ToolError("import: " + describe(parsed.error) + ": " + parsed.reason + nothing);
+        }
+        check(PyxOrrery_ImportUtf8(m_handle, text.c_str()), L"import");
     }
 
     void exportDocument(const Arguments& args) {

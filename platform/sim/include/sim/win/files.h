@@ -1,6 +1,7 @@
 // Simulated Windows: files and directories, on the host's file system.
 // A path "X:\a\b" lives at <simulation root>/X/a/b; a path that begins with '/' is a host path.
-// Both separators are accepted. Share modes are not enforced (the host has none).
+// Both separators are accepted. Share modes, pending deletes and the characters that file
+// names may not hold are Windows' own; change notification of folders too.
 #pragma once
 
 #include "sim/win/base.h"
@@ -14,7 +15,11 @@
 #define FILE_READ_DATA 0x0001
 #define FILE_WRITE_DATA 0x0002
 #define FILE_APPEND_DATA 0x0004
+#define FILE_EXECUTE 0x0020
+#define FILE_LIST_DIRECTORY 0x0001
 #define FILE_READ_ATTRIBUTES 0x0080
+
+#define ERROR_DIRECTORY 267L
 
 #define FILE_SHARE_READ 0x00000001
 #define FILE_SHARE_WRITE 0x00000002
@@ -44,6 +49,15 @@
 #define MOVEFILE_REPLACE_EXISTING 0x00000001
 #define MOVEFILE_COPY_ALLOWED 0x00000002
 #define MOVEFILE_WRITE_THROUGH 0x00000008
+
+#define FILE_NOTIFY_CHANGE_FILE_NAME 0x00000001
+#define FILE_NOTIFY_CHANGE_DIR_NAME 0x00000002
+#define FILE_NOTIFY_CHANGE_ATTRIBUTES 0x00000004
+#define FILE_NOTIFY_CHANGE_SIZE 0x00000008
+#define FILE_NOTIFY_CHANGE_LAST_WRITE 0x00000010
+#define FILE_NOTIFY_CHANGE_LAST_ACCESS 0x00000020
+#define FILE_NOTIFY_CHANGE_CREATION 0x00000040
+#define FILE_NOTIFY_CHANGE_SECURITY 0x00000100
 
 #define LOCKFILE_FAIL_IMMEDIATELY 0x00000001
 #define LOCKFILE_EXCLUSIVE_LOCK 0x00000002
@@ -119,3 +133,10 @@ DWORD GetTempPathW(DWORD size, LPWSTR buffer);
 HANDLE FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data);
 BOOL FindNextFileW(HANDLE find, LPWIN32_FIND_DATAW data);
 BOOL FindClose(HANDLE find);
+
+// Change notification of a folder: the handle is signalled at the first change that the
+// filter names after it was made or re-armed, and stays signalled until re-armed; a change
+// between the signal and the re-arming signals it again at once.
+HANDLE FindFirstChangeNotificationW(LPCWSTR pathName, BOOL watchSubtree, DWORD notifyFilter);
+BOOL FindNextChangeNotification(HANDLE changeHandle);
+BOOL FindCloseChangeNotification(HANDLE changeHandle);

@@ -56,9 +56,7 @@ public:
     bool isDnsIsolationStatus() override { return false; }
     bool canApplyDefaultInboundRules() override { return false; }
     std::wstring getCommandPostAddress() override { return {}; }
-    AutomaticProfileSelectionSettings getAutomaticProfileSelectionSettings() override {
-        return {};
-    }
+    AutomaticProfileSelectionSettings getAutomaticProfileSelectionSettings() override { return {}; }
     LanshareSettings getLanshareSettings() override { return {}; }
     void setLanshareAllowRulesParams(const LanshareSettings&, const std::wstring&) override {}
     std::vector<std::wstring> getWhitelistedProcesses() override { return {}; }

@@ -74,8 +74,9 @@ TEST_F(Alerts, KeysOfAbsentFieldsAreLeftOut) {
     NetEventBuilder event;
     event.type(FWPM_NET_EVENT_TYPE_CLASSIFY_DROP).classifyDrop(kFilterId, 0, 0x3903);
     const auto payload = FWAlertApi::ruleTriggeredPayload(alertable(event));
-    EXPECT_EQ(payload.dump(),
-              R"j({"ruleName":"Block RDP","ruleGroupName":"Tarn Firewall","ipProtocol":"HOPOPTS(0)"})j")
+    EXPECT_EQ(
+        payload.dump(),
+        R"j({"ruleName":"Block RDP","ruleGroupName":"Tarn Firewall","ipProtocol":"HOPOPTS(0)"})j")
         << "no layer, an unmapped direction, no addresses, ports, application or user";
 }
 
@@ -99,10 +100,10 @@ TEST_F(Alerts, Ipv6AddressesAndTextOutsideAsciiAreSentAsUtf8) {
 TEST_F(Alerts, AnApplicationFailureHasExactlyThreeKeysEvenWhenEmpty) {
     FWRule rule;
     rule.name = L"Allow DNS";
-    EXPECT_EQ(FWAlertApi::ruleApplicationFailedPayload(rule, L"Remote address is invalid",
-                                                       L"10.0.0.300")
-                  .dump(),
-              R"j({"ruleName":"Allow DNS","error":"Remote address is invalid","data":"10.0.0.300"})j");
+    EXPECT_EQ(
+        FWAlertApi::ruleApplicationFailedPayload(rule, L"Remote address is invalid", L"10.0.0.300")
+            .dump(),
+        R"j({"ruleName":"Allow DNS","error":"Remote address is invalid","data":"10.0.0.300"})j");
     EXPECT_EQ(FWAlertApi::ruleApplicationFailedPayload(rule, L"", L"").dump(),
               R"j({"ruleName":"Allow DNS","error":"","data":""})j");
 }
@@ -127,12 +128,13 @@ TEST_F(Alerts, ConstructionInitialisesTheLibraryOnceAndEachAlertIsOneSend) {
     const std::string tag = "FWAlertApi::doSendAlert";
     EXPECT_TRUE(tarn::test::logged(log, 5, tag,
                                    "Alert type: firewall.tarn_rule_application.failed, alert "
-                                   "date: " + FakeAlertLibrary::sent[0].payload));
+                                   "date: " +
+                                       FakeAlertLibrary::sent[0].payload));
     EXPECT_EQ(log.count("Sending of alert finished successfully", 5), 2u);
-    EXPECT_TRUE(tarn::test::logged(log, 5, "FWAlertApi::FWAlertApi",
-                                   "Entering: FWAlertApi::FWAlertApi"));
-    EXPECT_TRUE(tarn::test::logged(log, 5, "FWAlertApi::FWAlertApi",
-                                   "Leaving: FWAlertApi::FWAlertApi"));
+    EXPECT_TRUE(
+        tarn::test::logged(log, 5, "FWAlertApi::FWAlertApi", "Entering: FWAlertApi::FWAlertApi"));
+    EXPECT_TRUE(
+        tarn::test::logged(log, 5, "FWAlertApi::FWAlertApi", "Leaving: FWAlertApi::FWAlertApi"));
 }
 
 TEST_F(Alerts, AFailedSendIsLoggedWithTheLibrarysTextAndTheNextOneIsStillSent) {
@@ -154,7 +156,8 @@ TEST_F(Alerts, ALibraryThatIsNotReadyIsLoggedAndStillUsed) {
     tarn::test::LogCapture log;
     FakeAlertLibrary::initResult = 4;
     FWAlertApi alerts(L"tenant-a", FakeAlertLibrary::table());
-    EXPECT_TRUE(tarn::test::logged(log, 2, "FWAlertApi::FWAlertApi", "Cannot load Alert API library"));
+    EXPECT_TRUE(
+        tarn::test::logged(log, 2, "FWAlertApi::FWAlertApi", "Cannot load Alert API library"));
     FWRule rule;
     alerts.sendRuleApplicationFailedAlert(rule, L"e", L"d");
     EXPECT_EQ(FakeAlertLibrary::sent.size(), 1u);

@@ -14,8 +14,8 @@ namespace {
 
 using tarn::test::dropBy;
 using tarn::test::LogCapture;
-using tarn::test::LogLines;
 using tarn::test::logged;
+using tarn::test::LogLines;
 
 constexpr uint32_t kKeywords19041 = FWPM_NET_EVENT_KEYWORD_CAPABILITY_DROP |
                                     FWPM_NET_EVENT_KEYWORD_CAPABILITY_ALLOW |
@@ -85,10 +85,10 @@ TEST_F(Monitor, AnOptionThatCannotBeSetIsLoggedAndMonitoringGoesOn) {
     const std::string tag = "WinFWEventMonitor::setFwpmEngineOption";
     EXPECT_TRUE(logged(log, 2, tag,
                        "FwpmEngineSetOption(FWPM_ENGINE_COLLECT_NET_EVENTS) failed with error: 5"));
-    EXPECT_TRUE(
-        logged(log, 2, tag, "FwpmEngineSetOption(FWPM_ENGINE_NET_EVENT_MATCH_ANY_KEYWORDS) failed: 5"));
-    EXPECT_TRUE(
-        logged(log, 2, tag, "FwpmEngineSetOption(FWPM_ENGINE_MONITOR_IPSEC_CONNECTIONS) failed: 5"));
+    EXPECT_TRUE(logged(log, 2, tag,
+                       "FwpmEngineSetOption(FWPM_ENGINE_NET_EVENT_MATCH_ANY_KEYWORDS) failed: 5"));
+    EXPECT_TRUE(logged(log, 2, tag,
+                       "FwpmEngineSetOption(FWPM_ENGINE_MONITOR_IPSEC_CONNECTIONS) failed: 5"));
     EXPECT_EQ(sim::wfp::subscriptions(), 2u);
 }
 
@@ -111,8 +111,8 @@ TEST_F(Monitor, AnEngineOpenedBeforeTheStartIsKept) {
     WinFWEventMonitor monitor;
     ASSERT_TRUE(monitor.openFwpmEngine());
     ASSERT_TRUE(monitor.startMonitoring(m_provider, m_alerts));
-    EXPECT_TRUE(logged(log, 4, "WinFWEventMonitor::openFwpmEngine",
-                       "FWEngineHandle had already opened"));
+    EXPECT_TRUE(
+        logged(log, 4, "WinFWEventMonitor::openFwpmEngine", "FWEngineHandle had already opened"));
     EXPECT_EQ(sim::callCount("FwpmEngineOpen0"), 1u);
     EXPECT_EQ(sim::wfp::openSessions(), 1u);
 }

@@ -76,8 +76,8 @@ TEST_P(WfpEventTypes, DropFlagTextAndWarning) {
     EXPECT_EQ(info.isClassifyDrop(), c.type == FWPM_NET_EVENT_TYPE_CLASSIFY_DROP);
     EXPECT_EQ(info.getEventType(), c.type);
     EXPECT_EQ(tarn::str::toUtf8(info.toString()).rfind(c.text, 0), 0u) << narrow(info.toString());
-    EXPECT_EQ(log.count("Unexpected event type: " + std::to_string(c.type), 3), c.unexpected ? 1u
-                                                                                             : 0u);
+    EXPECT_EQ(log.count("Unexpected event type: " + std::to_string(c.type), 3),
+              c.unexpected ? 1u : 0u);
     EXPECT_EQ(m_fwpm->filterLookups + m_fwpm->layerLookups, 0) << "no look-up without ids";
 }
 
@@ -167,8 +167,8 @@ struct LookupCase {
     int layerLookups;
 };
 
-class WfpEventLookups : public WfpEventDecoding, public ::testing::WithParamInterface<LookupCase> {
-};
+class WfpEventLookups : public WfpEventDecoding,
+                        public ::testing::WithParamInterface<LookupCase> {};
 
 TEST_P(WfpEventLookups, FailedOrSkippedLookupsLeaveTheNamesAbsent) {
     const LookupCase& c = GetParam();
@@ -240,8 +240,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(WfpEventDecoding, PortsNeedTheirFlags) {
     NetEventBuilder both;
-    both.type(6).ports(49152, 443).flags(FWPM_NET_EVENT_FLAG_LOCAL_PORT_SET |
-                                          FWPM_NET_EVENT_FLAG_REMOTE_PORT_SET);
+    both.type(6)
+        .ports(49152, 443)
+        .flags(FWPM_NET_EVENT_FLAG_LOCAL_PORT_SET | FWPM_NET_EVENT_FLAG_REMOTE_PORT_SET);
     const WfpEventInfo info = decode(both);
     EXPECT_EQ(info.getLocalPort(), 49152);
     EXPECT_EQ(info.getRemotePort(), 443);
@@ -304,23 +305,22 @@ INSTANTIATE_TEST_SUITE_P(
                     std::nullopt, std::nullopt, nullptr},
         AddressCase{"ipv4WithoutAddressFlags", FWP_IP_VERSION_V4,
                     FWPM_NET_EVENT_FLAG_IP_VERSION_SET, std::nullopt, std::nullopt, nullptr},
-        AddressCase{"noVersion", FWP_IP_VERSION_NONE, kAllAddressFlags, std::nullopt,
-                    std::nullopt, nullptr},
-        AddressCase{"unknownVersion", 77, kAllAddressFlags, std::nullopt, std::nullopt,
-                    nullptr}),
+        AddressCase{"noVersion", FWP_IP_VERSION_NONE, kAllAddressFlags, std::nullopt, std::nullopt,
+                    nullptr},
+        AddressCase{"unknownVersion", 77, kAllAddressFlags, std::nullopt, std::nullopt, nullptr}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(WfpEventDecoding, ProtocolsAreNamedWithTheirNumberEvenWithoutTheFlag) {
-    for (const auto& [number, text] : std::vector<std::pair<uint8_t, std::wstring>>{
-             {6, L"TCP(6)"},
-             {17, L"UDP(17)"},
-             {1, L"ICMP(1)"},
-             {58, L"ICMPv6(58)"},
-             {41, L"IPv6(41)"},
-             {132, L"SCTP(132)"},
-             {115, L"L2TP(115)"},
-             {254, L"UNKNOWN(254)"},
-             {10, L"UNKNOWN(10)"}}) {
+    for (const auto& [number, text] :
+         std::vector<std::pair<uint8_t, std::wstring>>{{6, L"TCP(6)"},
+                                                       {17, L"UDP(17)"},
+                                                       {1, L"ICMP(1)"},
+                                                       {58, L"ICMPv6(58)"},
+                                                       {41, L"IPv6(41)"},
+                                                       {132, L"SCTP(132)"},
+                                                       {115, L"L2TP(115)"},
+                                                       {254, L"UNKNOWN(254)"},
+                                                       {10, L"UNKNOWN(10)"}}) {
         NetEventBuilder event;
         event.type(6).protocol(number);
         const WfpEventInfo info = decode(event);
@@ -365,23 +365,24 @@ const std::wstring kApp = L"\\device\\harddiskvolume3\\windows\\system32\\svchos
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, WfpEventApplications,
-    ::testing::Values(
-        ApplicationCase{"withNul", utf16(kApp, 1), false, true, kApp},
-        ApplicationCase{"withoutNul", utf16(kApp, 0), false, true, kApp},
-        ApplicationCase{"twoNuls", utf16(kApp, 2), false, true, kApp + std::wstring(1, L'\0')},
-        ApplicationCase{"oddSize", {'a', 0, 'b', 0, 'c'}, false, true, L"ab"},
-        ApplicationCase{"oneByte", {'a'}, false, true, L""},
-        ApplicationCase{"nonAscii", utf16(L"\\device\\caf\u00e9.exe", 1), false, true,
-                        L"\\device\\caf\u00e9.exe"},
-        ApplicationCase{"sizeWithoutData", {'a', 0, 0, 0}, true, true, L""},
-        ApplicationCase{"noData", {}, false, true, L""},
-        ApplicationCase{"flagMissing", utf16(kApp, 1), false, false, std::nullopt}),
+    ::testing::Values(ApplicationCase{"withNul", utf16(kApp, 1), false, true, kApp},
+                      ApplicationCase{"withoutNul", utf16(kApp, 0), false, true, kApp},
+                      ApplicationCase{"twoNuls", utf16(kApp, 2), false, true,
+                                      kApp + std::wstring(1, L'\0')},
+                      ApplicationCase{"oddSize", {'a', 0, 'b', 0, 'c'}, false, true, L"ab"},
+                      ApplicationCase{"oneByte", {'a'}, false, true, L""},
+                      ApplicationCase{"nonAscii", utf16(L"\\device\\caf\u00e9.exe", 1), false, true,
+                                      L"\\device\\caf\u00e9.exe"},
+                      ApplicationCase{"sizeWithoutData", {'a', 0, 0, 0}, true, true, L""},
+                      ApplicationCase{"noData", {}, false, true, L""},
+                      ApplicationCase{"flagMissing", utf16(kApp, 1), false, false, std::nullopt}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(WfpEventDecoding, TheUserIsItsSidText) {
     NetEventBuilder event;
-    event.type(6).userSid(L"S-1-5-21-1004336348-1177238915-682003330-512").flags(
-        FWPM_NET_EVENT_FLAG_USER_ID_SET);
+    event.type(6)
+        .userSid(L"S-1-5-21-1004336348-1177238915-682003330-512")
+        .flags(FWPM_NET_EVENT_FLAG_USER_ID_SET);
     const WfpEventInfo info = decode(event);
     EXPECT_EQ(info.getUserSid(), L"S-1-5-21-1004336348-1177238915-682003330-512");
     EXPECT_NE(info.toString().find(L"User SID: S-1-5-21-1004336348-1177238915-682003330-512. "),

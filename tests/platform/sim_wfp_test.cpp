@@ -80,22 +80,22 @@ struct Seen {
         const auto& appId = event->header.appId;
         seen.appIds.emplace_back(appId.data, appId.data + appId.size);
         LPWSTR text = nullptr;
-        if (event->header.userId != nullptr && ConvertSidToStringSidW(event->header.userId, &text)) {
+        if (event->header.userId != nullptr &&
+            ConvertSidToStringSidW(event->header.userId, &text)) {
             seen.users.emplace_back(text);
             LocalFree(text);
         }
-        seen.filterIds.push_back(type == FWPM_NET_EVENT_TYPE_CLASSIFY_DROP
-                                     ? event->classifyDrop->filterId
-                                     : 0);
+        seen.filterIds.push_back(
+            type == FWPM_NET_EVENT_TYPE_CLASSIFY_DROP ? event->classifyDrop->filterId : 0);
     }
 };
 
 TEST_F(Engine, OptionsBelongToTheEngineAndOutliveSessions) {
     EXPECT_EQ(sim::wfp::option(FWPM_ENGINE_COLLECT_NET_EVENTS), 1u);
     EXPECT_EQ(sim::wfp::option(FWPM_ENGINE_NET_EVENT_MATCH_ANY_KEYWORDS), 0u);
-    ASSERT_EQ(setOption(FWPM_ENGINE_NET_EVENT_MATCH_ANY_KEYWORDS,
-                        FWPM_NET_EVENT_KEYWORD_CLASSIFY_ALLOW),
-              0u);
+    ASSERT_EQ(
+        setOption(FWPM_ENGINE_NET_EVENT_MATCH_ANY_KEYWORDS, FWPM_NET_EVENT_KEYWORD_CLASSIFY_ALLOW),
+        0u);
     ASSERT_EQ(FwpmEngineClose0(m_engine), 0u);
     m_engine = nullptr;
     SetUp();
@@ -119,12 +119,12 @@ TEST_F(Engine, OptionValuesAreChecked) {
 TEST_F(Engine, Windows7KnowsNeitherIpsecMonitoringNorTheNewerKeywords) {
     setVersion(6, 1, 7601);
     EXPECT_EQ(setOption(FWPM_ENGINE_MONITOR_IPSEC_CONNECTIONS, 1), FWP_E_INVALID_ENUMERATOR);
-    EXPECT_EQ(setOption(FWPM_ENGINE_NET_EVENT_MATCH_ANY_KEYWORDS,
-                        FWPM_NET_EVENT_KEYWORD_CLASSIFY_ALLOW),
-              FWP_E_INVALID_FLAGS);
-    EXPECT_EQ(setOption(FWPM_ENGINE_NET_EVENT_MATCH_ANY_KEYWORDS,
-                        FWPM_NET_EVENT_KEYWORD_INBOUND_MCAST),
-              0u);
+    EXPECT_EQ(
+        setOption(FWPM_ENGINE_NET_EVENT_MATCH_ANY_KEYWORDS, FWPM_NET_EVENT_KEYWORD_CLASSIFY_ALLOW),
+        FWP_E_INVALID_FLAGS);
+    EXPECT_EQ(
+        setOption(FWPM_ENGINE_NET_EVENT_MATCH_ANY_KEYWORDS, FWPM_NET_EVENT_KEYWORD_INBOUND_MCAST),
+        0u);
 }
 
 struct CollectionCase {
@@ -162,28 +162,27 @@ INSTANTIATE_TEST_SUITE_P(
                        false},
         CollectionCase{"allowWithoutKeyword", 10, 0, 19045, 1, 0,
                        FWPM_NET_EVENT_TYPE_CLASSIFY_ALLOW, false},
-        CollectionCase{"allowWithKeyword", 10, 0, 19045, 1,
-                       FWPM_NET_EVENT_KEYWORD_CLASSIFY_ALLOW, FWPM_NET_EVENT_TYPE_CLASSIFY_ALLOW,
-                       true},
+        CollectionCase{"allowWithKeyword", 10, 0, 19045, 1, FWPM_NET_EVENT_KEYWORD_CLASSIFY_ALLOW,
+                       FWPM_NET_EVENT_TYPE_CLASSIFY_ALLOW, true},
         CollectionCase{"capabilityDropWithoutKeyword", 10, 0, 19045, 1,
                        FWPM_NET_EVENT_KEYWORD_CLASSIFY_ALLOW, FWPM_NET_EVENT_TYPE_CAPABILITY_DROP,
                        false},
         CollectionCase{"capabilityAllowWithKeyword", 6, 2, 9200, 1,
                        FWPM_NET_EVENT_KEYWORD_CAPABILITY_ALLOW,
                        FWPM_NET_EVENT_TYPE_CAPABILITY_ALLOW, true},
-        CollectionCase{"macDropOnWindows7", 6, 1, 7601, 1, 0,
-                       FWPM_NET_EVENT_TYPE_CLASSIFY_DROP_MAC, false},
-        CollectionCase{"macDropOnWindows8", 6, 2, 9200, 1, 0,
-                       FWPM_NET_EVENT_TYPE_CLASSIFY_DROP_MAC, true},
+        CollectionCase{"macDropOnWindows7", 6, 1, 7601, 1, 0, FWPM_NET_EVENT_TYPE_CLASSIFY_DROP_MAC,
+                       false},
+        CollectionCase{"macDropOnWindows8", 6, 2, 9200, 1, 0, FWPM_NET_EVENT_TYPE_CLASSIFY_DROP_MAC,
+                       true},
         CollectionCase{"lpmArrivalOnWindows10", 10, 0, 19045, 1, 0,
                        FWPM_NET_EVENT_TYPE_LPM_PACKET_ARRIVAL, true},
         CollectionCase{"unknownType", 10, 0, 19045, 1, 0, 11, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(Engine, RecordsCarryTheirDataExactlyAndOnlyTheTypesMember) {
-    ASSERT_EQ(setOption(FWPM_ENGINE_NET_EVENT_MATCH_ANY_KEYWORDS,
-                        FWPM_NET_EVENT_KEYWORD_CLASSIFY_ALLOW),
-              0u);
+    ASSERT_EQ(
+        setOption(FWPM_ENGINE_NET_EVENT_MATCH_ANY_KEYWORDS, FWPM_NET_EVENT_KEYWORD_CLASSIFY_ALLOW),
+        0u);
     Seen seen;
     const HANDLE subscription = subscribeEvents(&Seen::record, &seen);
     sim::wfp::NetEvent drop;
@@ -252,9 +251,8 @@ TEST_F(Engine, UnsubscribingWaitsForTheRunningCallback) {
     const HANDLE subscription = subscribeEvents(&Gate::hold, &gate);
     ASSERT_TRUE(sim::wfp::raiseNetEvent({}));
     gate.entered.get_future().wait();
-    auto unsubscribed = std::async(std::launch::async, [&] {
-        return FwpmNetEventUnsubscribe0(m_engine, subscription);
-    });
+    auto unsubscribed = std::async(
+        std::launch::async, [&] { return FwpmNetEventUnsubscribe0(m_engine, subscription); });
     EXPECT_EQ(unsubscribed.wait_for(100ms), std::future_status::timeout);
     gate.release.set_value();
     EXPECT_EQ(unsubscribed.get(), 0u);
@@ -313,9 +311,9 @@ TEST_F(Engine, FilterChangesReachTheKindsASubscriptionAskedFor) {
           std::tuple{&deletes, UINT32{FWPM_SUBSCRIPTION_FLAG_NOTIFY_ON_DELETE}, &handles[1]}}) {
         FWPM_FILTER_SUBSCRIPTION0 subscription{};
         subscription.flags = flags;
-        ASSERT_EQ(FwpmFilterSubscribeChanges0(m_engine, &subscription, &Changes::record, changes,
-                                              handle),
-                  0u);
+        ASSERT_EQ(
+            FwpmFilterSubscribeChanges0(m_engine, &subscription, &Changes::record, changes, handle),
+            0u);
     }
     const uint64_t id = sim::wfp::addFilter(L"Block RDP");
     EXPECT_EQ(sim::wfp::removeFiltersNamed(L"Block RDP"), 1u);
@@ -326,9 +324,9 @@ TEST_F(Engine, FilterChangesReachTheKindsASubscriptionAskedFor) {
     FWPM_FILTER_SUBSCRIPTION0 unknownFlags{};
     unknownFlags.flags = 4;
     HANDLE refused = nullptr;
-    EXPECT_EQ(FwpmFilterSubscribeChanges0(m_engine, &unknownFlags, &Changes::record, &adds,
-                                          &refused),
-              FWP_E_INVALID_FLAGS);
+    EXPECT_EQ(
+        FwpmFilterSubscribeChanges0(m_engine, &unknownFlags, &Changes::record, &adds, &refused),
+        FWP_E_INVALID_FLAGS);
     for (const HANDLE handle : handles) {
         EXPECT_EQ(FwpmFilterUnsubscribeChanges0(m_engine, handle), 0u);
     }

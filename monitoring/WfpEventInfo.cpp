@@ -33,11 +33,23 @@ constexpr std::array<const wchar_t*, 10> kTypeTexts = {
     L"Type: FWPM_NET_EVENT_TYPE_CLASSIFY_DROP_MAC. ",
 };
 
-// The IPPROTO names of the Windows SDK by protocol number; built once, on first use.
-const std::array<const wchar_t*, 256>& protocolNames() {
-    static const std::array<const wchar_t*, 256> names = [] {
-        std::array<const wchar_t*, 256> table{};
-        table.fill(L"UNKNOWN");
+// Decimal text without the wide formatting of the C library, which the hot path cannot afford.
+std::wstring decimal(uint64_t value) {
+    wchar_t digits[24];
+    size_t at = std::size(digits);
+    do {
+        digits[--at] = static_cast<wchar_t>(L'0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    return std::wstring(digits + at, std::size(digits) - at);
+}
+
+// The protocol texts by number: the IPPROTO names of the Windows SDK, then the number in
+// parentheses. Built once, on first use.
+const std::array<std::wstring, 256>& protocolTexts() {
+    static const std::array<std::wstring, 256> texts = [] {
+        std::array<const wchar_t*, 256> names{};
+        names.fill(L"UNKNOWN");
         const std::pair<uint8_t, const wchar_t*> known[] = {
             {0, L"HOPOPTS"},  {1, L"ICMP"},      {2, L"IGMP"},     {3, L"GGP"},   {4, L"IPv4"},
             {5, L"ST"},       {6, L"TCP"},       {7, L"CBT"},      {8, L"EGP"},   {9, L"IGP"},
@@ -47,11 +59,15 @@ const std::array<const wchar_t*, 256>& protocolNames() {
             {115, L"L2TP"},   {132, L"SCTP"},
         };
         for (const auto& [number, name] : known) {
-            table[number] = name;
+            names[number] = name;
+        }
+        std::array<std::wstring, 256> table;
+        for (size_t number = 0; number < table.size(); ++number) {
+            table[number] = std::wstring(names[number]) + L"(" + decimal(number) + L")";
         }
         return table;
     }();
-    return names;
+    return texts;
 }
 
 std::optional<std::wstring> addressText(SOCKADDR* address, DWORD length) {
@@ -278,7 +294,7 @@ std::optional<std::wstring> WfpEventInfo::getUserSid() const {
 }
 
 std::wstring WfpEventInfo::protocolText(uint8_t protocol) {
-    return std::wstring(protocolNames()[protocol]) + L"(" + std::to_wstring(protocol) + L")";
+    return protocolTexts()[protocol];
 }
 
 std::optional<WfpEventInfo::Direction> WfpEventInfo::directionOf(uint32_t raw) {
@@ -319,7 +335,7 @@ std::wstring WfpEventInfo::getClassifyDropEventText() const {
                 text += L"Direction: forward. ";
                 break;
             default:
-                text += L"Direction: unknown - " + std::to_wstring(*m_direction) + L". ";
+                text += L"Direction: unknown - " + decimal(*m_direction) + L". ";
                 break;
         }
     }
@@ -333,7 +349,7 @@ std::wstring WfpEventInfo::toString() const {
         if (*m_eventType < kTypeTexts.size()) {
             text += kTypeTexts[*m_eventType];
         } else {
-            text += L"Type: " + std::to_wstring(*m_eventType) + L". ";
+            text += L"Type: " + decimal(*m_eventType) + L". ";
         }
         if (m_isClassifyDrop) {
             text += getClassifyDropEventText();
@@ -347,10 +363,10 @@ std::wstring WfpEventInfo::toString() const {
         }
     };
     if (m_localPort) {
-        text += L"Local port: " + std::to_wstring(*m_localPort) + L". ";
+        text += L"Local port: " + decimal(*m_localPort) + L". ";
     }
     if (m_remotePort) {
-        text += L"Remote port: " + std::to_wstring(*m_remotePort) + L". ";
+        text += L"Remote port: " + decimal(*m_remotePort) + L". ";
     }
     piece(L"IPv4 local address: ", m_localAddressV4);
     piece(L"IPv4 remote address: ", m_remoteAddressV4);

@@ -122,6 +122,14 @@ void deliver(const Notification& notification) {
     }
 }
 
+// Wakes the threads that wait for the engine to be idle or for a subscription's callbacks;
+// nobody is woken while nobody waits.
+void notifyWaiters(Engine& engine) {
+    if (engine.idleWaiters > 0) {
+        engine.idle.notify_all();
+    }
+}
+
 void deliveryLoop(Engine& engine) {
     std::unique_lock lock(engine.mutex);
     for (;;) {
@@ -131,7 +139,7 @@ void deliveryLoop(Engine& engine) {
         Subscription& subscription = *next.subscription;
         if (subscription.cancelled) {
             ++engine.dropped;
-            engine.idle.notify_all();
+            notifyWaiters(engine);
             continue;
         }
         ++subscription.running;
@@ -144,7 +152,7 @@ void deliveryLoop(Engine& engine) {
         --subscription.running;
         --engine.busy;
         ++(subscription.netEvents ? engine.deliveredNetEvents : engine.deliveredFilterChanges);
-        engine.idle.notify_all();
+        notifyWaiters(engine);
     }
 }
 
@@ -249,8 +257,8 @@ void cancel(Engine& engine, std::unique_lock<std::mutex>& lock,
     std::erase_if(engine.queue,
                   [&](const Notification& queued) { return queued.subscription == subscription; });
     engine.dropped += before - engine.queue.size();
-    engine.idle.wait(lock, [&] { return subscription->running == 0; });
-    engine.idle.notify_all();
+    waitFor(engine, lock, [&] { return subscription->running == 0; });
+    notifyWaiters(engine);
 }
 
 void queueFilterChange(Engine& engine, FWPM_CHANGE_TYPE type, const Filter& filter) {
@@ -388,16 +396,16 @@ bool raiseNetEvent(const NetEvent& event) {
     for (const auto& [handle, subscription] : engine.subscriptions) {
         if (subscription->netEvents) {
             engine.queue.push_back({subscription, shared, {}});
+            engine.work.notify_one();
         }
     }
-    engine.work.notify_all();
     return true;
 }
 
 void waitIdle() {
     auto& engine = detail::engine();
     std::unique_lock lock(engine.mutex);
-    engine.idle.wait(lock, [&] { return engine.queue.empty() && engine.busy == 0; });
+    waitFor(engine, lock, [&] { return engine.queue.empty() && engine.busy == 0; });
 }
 
 uint64_t deliveredNetEvents() {

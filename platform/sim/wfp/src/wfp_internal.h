@@ -64,7 +64,8 @@ struct Engine {
     std::map<uint16_t, Layer> layers;
     std::array<uint32_t, FWPM_ENGINE_OPTION_MAX> options{};
     std::deque<Notification> queue;
-    int busy = 0;  // callbacks running now, all subscriptions
+    int busy = 0;         // callbacks running now, all subscriptions
+    int idleWaiters = 0;  // threads waiting on `idle`
     uint64_t deliveredNetEvents = 0;
     uint64_t deliveredFilterChanges = 0;
     uint64_t dropped = 0;
@@ -87,6 +88,14 @@ void queueFilterChange(Engine& engine, FWPM_CHANGE_TYPE type, const Filter& filt
 // Aborts when called from one of those callbacks (a deadlock on Windows).
 void cancel(Engine& engine, std::unique_lock<std::mutex>& lock,
             const std::shared_ptr<Subscription>& subscription);
+
+// Waits on the engine's `idle` condition until `done` holds.
+template <typename Done>
+void waitFor(Engine& engine, std::unique_lock<std::mutex>& lock, Done done) {
+    ++engine.idleWaiters;
+    engine.idle.wait(lock, done);
+    --engine.idleWaiters;
+}
 
 // Whether the machine's Windows is at least this version.
 bool windowsAtLeast(uint32_t major, uint32_t minor, uint32_t build = 0);

@@ -327,6 +327,11 @@ typedef enum FWPM_NET_EVENT_TYPE_ {
 
 typedef enum DL_ADDRESS_TYPE_ { DlUnicast = 0, DlMulticast = 1, DlBroadcast = 2 } DL_ADDRESS_TYPE;
 
+#if defined(__clang__)
+#pragma clang diagnostic push
+#pragma clang diagnostic ignored "-Wnested-anon-types"
+#pragma clang diagnostic ignored "-Wgnu-anonymous-struct"
+#endif
 typedef struct FWPM_NET_EVENT_HEADER1_ {
     FILETIME timeStamp;
     UINT32 flags;
@@ -365,6 +370,9 @@ typedef struct FWPM_NET_EVENT_HEADER1_ {
         };
     };
 } FWPM_NET_EVENT_HEADER1;
+#if defined(__clang__)
+#pragma clang diagnostic pop
+#endif
 
 #define IKEEXT_CERT_HASH_LEN 20
 

@@ -84,17 +84,11 @@ sim::wfp::NetEvent dropBy(uint64_t filter, int index) {
     return event;
 }
 
-void Decode(benchmark::State& state) {
-    Machine machine;
-    WSADATA data{};
-    WSAStartup(MAKEWORD(2, 2), &data);
-    HANDLE engine = nullptr;
-    FwpmEngineOpen0(nullptr, RPC_C_AUTHN_WINNT, nullptr, nullptr, &engine);
-    const auto fwpm = std::make_shared<FwpmWrapper>();
-    tarn::test::NetEventBuilder event;
-    event.type(FWPM_NET_EVENT_TYPE_CLASSIFY_DROP)
-        .classifyDrop(state.range(0) != 0 ? machine.quiet : 0,
-                      state.range(0) != 0 ? sim::wfp::kLayerAuthRecvAcceptV4.id : 0, 0x3900)
+// A classify drop with addresses, ports and application, as the engine records it.
+std::unique_ptr<tarn::test::NetEventBuilder> dropRecord(uint64_t filter, uint16_t layer) {
+    auto event = std::make_unique<tarn::test::NetEventBuilder>();
+    event->type(FWPM_NET_EVENT_TYPE_CLASSIFY_DROP)
+        .classifyDrop(filter, layer, FWP_DIRECTION_IN)
         .ipv4(0xC0A80105, 0x0A000001)
         .ports(445, 50000)
         .protocol(6)
@@ -102,8 +96,20 @@ void Decode(benchmark::State& state) {
         .flags(FWPM_NET_EVENT_FLAG_IP_VERSION_SET | FWPM_NET_EVENT_FLAG_LOCAL_ADDR_SET |
                FWPM_NET_EVENT_FLAG_REMOTE_ADDR_SET | FWPM_NET_EVENT_FLAG_LOCAL_PORT_SET |
                FWPM_NET_EVENT_FLAG_REMOTE_PORT_SET | FWPM_NET_EVENT_FLAG_APP_ID_SET);
+    return event;
+}
+
+void Decode(benchmark::State& state) {
+    Machine machine;
+    WSADATA data{};
+    WSAStartup(MAKEWORD(2, 2), &data);
+    HANDLE engine = nullptr;
+    FwpmEngineOpen0(nullptr, RPC_C_AUTHN_WINNT, nullptr, nullptr, &engine);
+    const auto fwpm = std::make_shared<FwpmWrapper>();
+    const auto event = dropRecord(state.range(0) != 0 ? machine.quiet : 0,
+                                  state.range(0) != 0 ? sim::wfp::kLayerAuthRecvAcceptV4.id : 0);
     for (auto _ : state) {
-        const WfpEventInfo info(event.get(), engine, fwpm);
+        const WfpEventInfo info(event->get(), engine, fwpm);
         benchmark::DoNotOptimize(info.toString());
     }
     state.SetItemsProcessed(state.iterations());
@@ -112,36 +118,20 @@ void Decode(benchmark::State& state) {
 }
 BENCHMARK(Decode)->Arg(0)->Arg(1);
 
-// A monitor whose engine calls come from the benchmark's threads.
-class DirectMonitor : public WinFWEventMonitor {
-public:
-    using WinFWEventMonitor::engine;
-};
-
+// The engine's calls come from the benchmark's threads here.
 void DecodeAndLog(benchmark::State& state) {
     static std::unique_ptr<Machine> machine;
-    static std::unique_ptr<DirectMonitor> monitor;
-    static std::unique_ptr<tarn::test::NetEventBuilder> events[2];
+    static std::unique_ptr<WinFWEventMonitor> monitor;
+    static std::unique_ptr<tarn::test::NetEventBuilder> event;
     if (state.thread_index() == 0) {
         machine = std::make_unique<Machine>(state.range(0));
-        monitor = std::make_unique<DirectMonitor>();
+        monitor = std::make_unique<WinFWEventMonitor>();
         monitor->startMonitoring(machine->provider, nullptr);
-        for (auto& event : events) {
-            event = std::make_unique<tarn::test::NetEventBuilder>();
-            event->type(FWPM_NET_EVENT_TYPE_CLASSIFY_DROP)
-                .classifyDrop(machine->quiet, sim::wfp::kLayerAuthRecvAcceptV4.id, 0x3900)
-                .ipv4(0xC0A80105, 0x0A000001)
-                .ports(445, 50000)
-                .protocol(6)
-                .appId(L"\\device\\harddiskvolume3\\windows\\system32\\svchost.exe")
-                .flags(FWPM_NET_EVENT_FLAG_IP_VERSION_SET | FWPM_NET_EVENT_FLAG_LOCAL_ADDR_SET |
-                       FWPM_NET_EVENT_FLAG_REMOTE_ADDR_SET | FWPM_NET_EVENT_FLAG_LOCAL_PORT_SET |
-                       FWPM_NET_EVENT_FLAG_REMOTE_PORT_SET | FWPM_NET_EVENT_FLAG_APP_ID_SET);
-        }
+        event = dropRecord(machine->quiet, sim::wfp::kLayerAuthRecvAcceptV4.id);
     }
     for (auto _ : state) {
         // Read inside the loop: its start waits until thread 0 has set everything up.
-        monitor->onFWNetEvent(events[state.thread_index() % 2]->get());
+        monitor->onFWNetEvent(event->get());
     }
     state.SetItemsProcessed(state.iterations());
     if (state.thread_index() == 0) {

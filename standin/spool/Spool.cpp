@@ -6,6 +6,7 @@
 
 #include "common/Str.h"
 #include "common/WinHandles.h"
+#include "common/logging/FileSystem.h"
 #include "common/registry/Win32Registry.h"
 #include "platform/win.h"
 
@@ -25,18 +26,6 @@ std::optional<std::wstring> environmentValue(const wchar_t* name) {
         return std::nullopt;
     }
     return std::wstring(buffer, length);
-}
-
-bool createFolders(const std::wstring& path) {
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES) {
-        return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    }
-    const size_t separator = path.find_last_of(L"\\/");
-    if (separator != std::wstring::npos && separator > 0 && path[separator - 1] != L':') {
-        createFolders(path.substr(0, separator));
-    }
-    return CreateDirectoryW(path.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
 }
 
 // What a process keeps per spool: the named mutex that every writer of the spool shares, and
@@ -80,8 +69,11 @@ UniqueHandle openForAppend(const std::wstring& path) {
     if (!file) {
         const DWORD error = GetLastError();
         const size_t separator = path.find_last_of(L'\\');
+        bool created = false;
         if ((error == ERROR_PATH_NOT_FOUND || error == ERROR_FILE_NOT_FOUND) &&
-            separator != std::wstring::npos && createFolders(path.substr(0, separator))) {
+            separator != std::wstring::npos &&
+            TarnPyxLogging::FileSystem::Path::createDirectories(path.substr(0, separator), nullptr,
+                                                                created)) {
             file.reset(CreateFileW(path.c_str(), FILE_APPEND_DATA | SYNCHRONIZE, kShareAll, nullptr,
                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         }

@@ -43,24 +43,20 @@ private:
 
 enum class Kind { AlertingDrop, QuietDrop, Allow, IpsecDrop, IkeFailure };
 
+// One event in twenty alerts; the rest are quiet drops, allowed traffic, IPsec drops and IKE
+// failures.
 Kind kindOf(uint32_t index) {
-    switch (index % 10) {
-        case 0:
-        case 1:
-            return Kind::AlertingDrop;
-        case 2:
-        case 3:
-        case 4:
-        case 5:
-            return Kind::QuietDrop;
-        case 6:
-        case 7:
-            return Kind::Allow;
-        case 8:
-            return Kind::IpsecDrop;
-        default:
-            return Kind::IkeFailure;
+    const uint32_t slot = index % 20;
+    if (slot == 0) {
+        return Kind::AlertingDrop;
     }
+    if (slot < 10) {
+        return Kind::QuietDrop;
+    }
+    if (slot < 15) {
+        return Kind::Allow;
+    }
+    return slot < 18 ? Kind::IpsecDrop : Kind::IkeFailure;
 }
 
 bool isDrop(Kind kind) {

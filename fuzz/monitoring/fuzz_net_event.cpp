@@ -107,7 +107,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fwpm->filters[filterId] = {textOf(texts[0], (switches & 1) != 0),
                                textOf(texts[1], (switches & 2) != 0)};
     fwpm->layers[layerId] = textOf(texts[0], (switches & 4) != 0);
-    fwpm->filterAnswer = lookup % 3 == 1 ? FWP_E_FILTER_NOT_FOUND : ERROR_SUCCESS;
+    fwpm->filterAnswer =
+        lookup % 3 == 1 ? static_cast<DWORD>(FWP_E_FILTER_NOT_FOUND) : ERROR_SUCCESS;
     fwpm->nullFilter = lookup % 3 == 2;
 
     tarn::test::NetEventBuilder event;

@@ -43,7 +43,7 @@ public:
         ++layerLookups;
         const auto it = layers.find(id);
         if (it == layers.end()) {
-            return FWP_E_LAYER_NOT_FOUND;
+            return static_cast<DWORD>(FWP_E_LAYER_NOT_FOUND);
         }
         auto record = std::make_unique<Record<FWPM_LAYER0>>();
         record->name = it->second;
@@ -105,7 +105,7 @@ private:
         }
         const auto it = filters.find(id);
         if (it == filters.end()) {
-            return FWP_E_FILTER_NOT_FOUND;
+            return static_cast<DWORD>(FWP_E_FILTER_NOT_FOUND);
         }
         auto record = std::make_unique<Record<FWPM_FILTER0>>();
         record->name = it->second.name;

@@ -133,12 +133,12 @@ TEST_F(Monitor, WithoutNetworkEventsTheStartFailsAndTheEngineStaysOpen) {
 
 TEST_F(Monitor, WithoutFilterChangesNetworkEventsAreStillWatched) {
     LogCapture log;
-    sim::failCall("FwpmFilterSubscribeChanges0", 1, FWP_E_INVALID_PARAMETER);
+    sim::failCall("FwpmFilterSubscribeChanges0", 1, static_cast<DWORD>(FWP_E_INVALID_PARAMETER));
     auto monitor = start();
     LogLines blocks(monitor->blocksLog());
     EXPECT_TRUE(logged(log, 2, "WinFWEventMonitor::subscribeOnFwpmFilterChanges",
                        "Failed to start filter changed. FwpmFilterSubscribeChanges returned " +
-                           std::to_string(FWP_E_INVALID_PARAMETER)));
+                           std::to_string(static_cast<DWORD>(FWP_E_INVALID_PARAMETER))));
     ASSERT_TRUE(sim::wfp::raiseNetEvent(dropBy(0)));
     sim::wfp::waitIdle();
     EXPECT_EQ(blocks.messages().size(), 1u);
@@ -263,7 +263,7 @@ TEST_F(Monitor, ARunOfAdditionsOfOneFilterIsWrittenOnceButEachAsksForReapplicati
 TEST_F(Monitor, AChangedFilterThatCannotBeReadIsIgnored) {
     auto monitor = start();
     LogLines events(monitor->eventsLog());
-    sim::failCall("FwpmFilterGetByKey0", 1, FWP_E_FILTER_NOT_FOUND);
+    sim::failCall("FwpmFilterGetByKey0", 1, static_cast<DWORD>(FWP_E_FILTER_NOT_FOUND));
     sim::wfp::addFilter(L"Block RDP");
     sim::wfp::waitIdle();
     EXPECT_EQ(m_provider->reapplyRequests(), 0);

@@ -190,7 +190,8 @@ TEST_P(WfpEventLookups, FailedOrSkippedLookupsLeaveTheNamesAbsent) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, WfpEventLookups,
     ::testing::Values(LookupCase{"notFound", ERROR_SUCCESS, false, 99, kLayerId, 1, 1},
-                      LookupCase{"engineError", FWP_E_FILTER_NOT_FOUND, false, kFilterId, 7, 1, 1},
+                      LookupCase{"engineError", static_cast<DWORD>(FWP_E_FILTER_NOT_FOUND), false,
+                                 kFilterId, 7, 1, 1},
                       LookupCase{"successWithNull", ERROR_SUCCESS, true, kFilterId, 0, 1, 0},
                       LookupCase{"zeroIds", ERROR_SUCCESS, false, 0, 0, 0, 0}),
     [](const auto& info) { return std::string(info.param.name); });

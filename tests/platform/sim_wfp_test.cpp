@@ -106,22 +106,27 @@ TEST_F(Engine, OptionsBelongToTheEngineAndOutliveSessions) {
 }
 
 TEST_F(Engine, OptionValuesAreChecked) {
-    EXPECT_EQ(setOption(FWPM_ENGINE_COLLECT_NET_EVENTS, 1, FWP_UINT64), FWP_E_TYPE_MISMATCH);
-    EXPECT_EQ(setOption(FWPM_ENGINE_COLLECT_NET_EVENTS, 2), FWP_E_OUT_OF_BOUNDS);
-    EXPECT_EQ(setOption(static_cast<FWPM_ENGINE_OPTION>(17), 1), FWP_E_INVALID_ENUMERATOR);
+    EXPECT_EQ(setOption(FWPM_ENGINE_COLLECT_NET_EVENTS, 1, FWP_UINT64),
+              static_cast<DWORD>(FWP_E_TYPE_MISMATCH));
+    EXPECT_EQ(setOption(FWPM_ENGINE_COLLECT_NET_EVENTS, 2),
+              static_cast<DWORD>(FWP_E_OUT_OF_BOUNDS));
+    EXPECT_EQ(setOption(static_cast<FWPM_ENGINE_OPTION>(17), 1),
+              static_cast<DWORD>(FWP_E_INVALID_ENUMERATOR));
     EXPECT_EQ(FwpmEngineSetOption0(m_engine, FWPM_ENGINE_COLLECT_NET_EVENTS, nullptr),
-              FWP_E_NULL_POINTER);
+              static_cast<DWORD>(FWP_E_NULL_POINTER));
     EXPECT_EQ(setOption(FWPM_ENGINE_MONITOR_IPSEC_CONNECTIONS, 1), 0u);
-    EXPECT_EQ(setOption(FWPM_ENGINE_MONITOR_IPSEC_CONNECTIONS, 0), FWP_E_STILL_ON);
+    EXPECT_EQ(setOption(FWPM_ENGINE_MONITOR_IPSEC_CONNECTIONS, 0),
+              static_cast<DWORD>(FWP_E_STILL_ON));
     EXPECT_EQ(sim::wfp::option(FWPM_ENGINE_MONITOR_IPSEC_CONNECTIONS), 1u);
 }
 
 TEST_F(Engine, Windows7KnowsNeitherIpsecMonitoringNorTheNewerKeywords) {
     setVersion(6, 1, 7601);
-    EXPECT_EQ(setOption(FWPM_ENGINE_MONITOR_IPSEC_CONNECTIONS, 1), FWP_E_INVALID_ENUMERATOR);
+    EXPECT_EQ(setOption(FWPM_ENGINE_MONITOR_IPSEC_CONNECTIONS, 1),
+              static_cast<DWORD>(FWP_E_INVALID_ENUMERATOR));
     EXPECT_EQ(
         setOption(FWPM_ENGINE_NET_EVENT_MATCH_ANY_KEYWORDS, FWPM_NET_EVENT_KEYWORD_CLASSIFY_ALLOW),
-        FWP_E_INVALID_FLAGS);
+        static_cast<DWORD>(FWP_E_INVALID_FLAGS));
     EXPECT_EQ(
         setOption(FWPM_ENGINE_NET_EVENT_MATCH_ANY_KEYWORDS, FWPM_NET_EVENT_KEYWORD_INBOUND_MCAST),
         0u);
@@ -326,7 +331,7 @@ TEST_F(Engine, FilterChangesReachTheKindsASubscriptionAskedFor) {
     HANDLE refused = nullptr;
     EXPECT_EQ(
         FwpmFilterSubscribeChanges0(m_engine, &unknownFlags, &Changes::record, &adds, &refused),
-        FWP_E_INVALID_FLAGS);
+        static_cast<DWORD>(FWP_E_INVALID_FLAGS));
     for (const HANDLE handle : handles) {
         EXPECT_EQ(FwpmFilterUnsubscribeChanges0(m_engine, handle), 0u);
     }
@@ -341,7 +346,7 @@ TEST_F(Engine, SubscriptionsNameNoOtherSession) {
     subscription.sessionKey = other.sessionKey;
     HANDLE handle = nullptr;
     EXPECT_EQ(FwpmNetEventSubscribe0(m_engine, &subscription, &Seen::record, nullptr, &handle),
-              FWP_E_INVALID_PARAMETER);
+              static_cast<DWORD>(FWP_E_INVALID_PARAMETER));
     EXPECT_EQ(FwpmNetEventSubscribe0(otherEngine, &subscription, &Seen::record, nullptr, &handle),
               0u);
     EXPECT_EQ(FwpmNetEventUnsubscribe0(m_engine, handle), static_cast<DWORD>(ERROR_INVALID_HANDLE))

@@ -73,7 +73,7 @@ TEST(WfpApi, ASessionKeyCanBeOpenOnlyOnce) {
     EngineSession first(0, testKey());
     ASSERT_EQ(first.result(), 0u);
     EngineSession second(0, testKey());
-    EXPECT_EQ(second.result(), FWP_E_ALREADY_EXISTS);
+    EXPECT_EQ(second.result(), static_cast<DWORD>(FWP_E_ALREADY_EXISTS));
 }
 
 TEST(WfpApi, CollectingNetworkEventsIsAnOptionOfTheEngine) {
@@ -95,7 +95,7 @@ TEST(WfpApi, ADynamicSessionCannotSetOptions) {
     value.type = FWP_UINT32;
     value.uint32 = 1;
     EXPECT_EQ(FwpmEngineSetOption0(session.get(), FWPM_ENGINE_COLLECT_NET_EVENTS, &value),
-              FWP_E_DYNAMIC_SESSION_IN_PROGRESS);
+              static_cast<DWORD>(FWP_E_DYNAMIC_SESSION_IN_PROGRESS));
 }
 
 TEST(WfpApi, MissingFiltersAndLayersHaveTheirOwnCodes) {
@@ -103,12 +103,14 @@ TEST(WfpApi, MissingFiltersAndLayersHaveTheirOwnCodes) {
     ASSERT_EQ(session.result(), 0u);
     FWPM_FILTER0* filter = nullptr;
     EXPECT_EQ(FwpmFilterGetById0(session.get(), 0xFFFFFFFFFFFFull, &filter),
-              FWP_E_FILTER_NOT_FOUND);
+              static_cast<DWORD>(FWP_E_FILTER_NOT_FOUND));
     GUID key = testKey();
-    EXPECT_EQ(FwpmFilterGetByKey0(session.get(), &key, &filter), FWP_E_FILTER_NOT_FOUND);
+    EXPECT_EQ(FwpmFilterGetByKey0(session.get(), &key, &filter),
+              static_cast<DWORD>(FWP_E_FILTER_NOT_FOUND));
     EXPECT_EQ(filter, nullptr);
     FWPM_LAYER0* layer = nullptr;
-    EXPECT_EQ(FwpmLayerGetById0(session.get(), 0xFFFF, &layer), FWP_E_LAYER_NOT_FOUND);
+    EXPECT_EQ(FwpmLayerGetById0(session.get(), 0xFFFF, &layer),
+              static_cast<DWORD>(FWP_E_LAYER_NOT_FOUND));
     EXPECT_EQ(layer, nullptr);
 }
 

@@ -45,20 +45,20 @@ RPC_STATUS RpcStringFreeW(RPC_WSTR* text);
 
 // --- Engine errors ------------------------------------------------------------------------
 
-#define FWP_E_CALLOUT_NOT_FOUND static_cast<DWORD>(0x80320001L)
-#define FWP_E_FILTER_NOT_FOUND static_cast<DWORD>(0x80320003L)
-#define FWP_E_LAYER_NOT_FOUND static_cast<DWORD>(0x80320004L)
-#define FWP_E_NOT_FOUND static_cast<DWORD>(0x80320008L)
-#define FWP_E_ALREADY_EXISTS static_cast<DWORD>(0x80320009L)
-#define FWP_E_DYNAMIC_SESSION_IN_PROGRESS static_cast<DWORD>(0x8032000BL)
-#define FWP_E_TXN_IN_PROGRESS static_cast<DWORD>(0x8032000EL)
-#define FWP_E_NULL_POINTER static_cast<DWORD>(0x8032001CL)
-#define FWP_E_INVALID_ENUMERATOR static_cast<DWORD>(0x8032001DL)
-#define FWP_E_INVALID_FLAGS static_cast<DWORD>(0x8032001EL)
-#define FWP_E_TYPE_MISMATCH static_cast<DWORD>(0x80320027L)
-#define FWP_E_OUT_OF_BOUNDS static_cast<DWORD>(0x80320028L)
-#define FWP_E_INVALID_PARAMETER static_cast<DWORD>(0x80320035L)
-#define FWP_E_STILL_ON static_cast<DWORD>(0x80320043L)
+#define FWP_E_CALLOUT_NOT_FOUND static_cast<HRESULT>(0x80320001L)
+#define FWP_E_FILTER_NOT_FOUND static_cast<HRESULT>(0x80320003L)
+#define FWP_E_LAYER_NOT_FOUND static_cast<HRESULT>(0x80320004L)
+#define FWP_E_NOT_FOUND static_cast<HRESULT>(0x80320008L)
+#define FWP_E_ALREADY_EXISTS static_cast<HRESULT>(0x80320009L)
+#define FWP_E_DYNAMIC_SESSION_IN_PROGRESS static_cast<HRESULT>(0x8032000BL)
+#define FWP_E_TXN_IN_PROGRESS static_cast<HRESULT>(0x8032000EL)
+#define FWP_E_NULL_POINTER static_cast<HRESULT>(0x8032001CL)
+#define FWP_E_INVALID_ENUMERATOR static_cast<HRESULT>(0x8032001DL)
+#define FWP_E_INVALID_FLAGS static_cast<HRESULT>(0x8032001EL)
+#define FWP_E_TYPE_MISMATCH static_cast<HRESULT>(0x80320027L)
+#define FWP_E_OUT_OF_BOUNDS static_cast<HRESULT>(0x80320028L)
+#define FWP_E_INVALID_PARAMETER static_cast<HRESULT>(0x80320035L)
+#define FWP_E_STILL_ON static_cast<HRESULT>(0x80320043L)
 
 // --- Base types (fwptypes.h) --------------------------------------------------------------
 

@@ -136,9 +136,10 @@ RPC_STATUS RpcStringFreeW(RPC_WSTR* text) {
     if (text == nullptr) {
         return RPC_S_INVALID_ARG;
     }
+    // The pointer is left as it was: nothing documents that it is cleared, and wine does not
+    // clear it.
     if (*text != nullptr) {
         sim::wfp::detail::release(*text, Memory::RpcString);
-        *text = nullptr;
     }
     return RPC_S_OK;
 }

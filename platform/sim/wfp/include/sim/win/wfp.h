@@ -39,7 +39,8 @@ typedef struct _SEC_WINNT_AUTH_IDENTITY_W {
     ULONG Flags;
 } SEC_WINNT_AUTH_IDENTITY_W;
 
-// "xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx" in lower case; free the text with RpcStringFreeW.
+// "xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx" in lower case; free the text with RpcStringFreeW,
+// which leaves the pointer as it was.
 RPC_STATUS UuidToStringW(const UUID* uuid, RPC_WSTR* text);
 RPC_STATUS RpcStringFreeW(RPC_WSTR* text);
 

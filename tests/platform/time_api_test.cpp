@@ -34,26 +34,34 @@ TEST(Time, FileTimesAndCalendarTimesConvertBothWays) {
     EXPECT_EQ(value(back), value(instant));
 }
 
+struct CalendarCase {
+    WORD year, month, day, hour;
+    bool valid;
+};
+
+void expectValidity(const CalendarCase& c) {
+    SCOPED_TRACE(testing::Message() << c.year << "-" << c.month << "-" << c.day << " " << c.hour);
+    const SYSTEMTIME calendar{c.year, c.month, 0, c.day, c.hour, 0, 0, 0};
+    FILETIME out{};
+    EXPECT_EQ(SystemTimeToFileTime(&calendar, &out) != FALSE, c.valid);
+}
+
 TEST(Time, ImpossibleDatesAreRefused) {
-    struct Case {
-        WORD year, month, day, hour;
-        bool valid;
-    };
-    const Case cases[] = {
-        {2024, 2, 29, 0, true},  {2023, 2, 29, 0, false}, {2023, 4, 31, 0, false},
-        {2023, 13, 1, 0, false}, {2023, 1, 0, 0, false},  {2023, 1, 1, 24, false},
-        {2000, 2, 29, 23, true}, {1900, 2, 29, 0, false}, {1601, 1, 1, 0, true},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message()
-                     << c.year << "-" << c.month << "-" << c.day << " " << c.hour);
-        const SYSTEMTIME calendar{c.year, c.month, 0, c.day, c.hour, 0, 0, 0};
-        FILETIME out{};
-        EXPECT_EQ(SystemTimeToFileTime(&calendar, &out) != FALSE, c.valid);
+    for (const CalendarCase& c : {CalendarCase{2023, 4, 31, 0, false}, {2023, 13, 1, 0, false},
+                                  {2023, 1, 0, 0, false}, {2023, 1, 1, 24, false},
+                                  {1601, 1, 1, 0, true}, {1600, 12, 31, 0, false}}) {
+        expectValidity(c);
     }
     const FILETIME tooLate = fileTime(0x8000000000000000ull);
     SYSTEMTIME calendar{};
     EXPECT_FALSE(FileTimeToSystemTime(&tooLate, &calendar));
+}
+
+TEST(Time, The29thOfFebruaryIsOnlyInLeapYears) {
+    for (const CalendarCase& c : {CalendarCase{2024, 2, 29, 0, true}, {2000, 2, 29, 23, true},
+                                  {2023, 2, 29, 0, false}, {1900, 2, 29, 0, false}}) {
+        expectValidity(c);
+    }
 }
 
 TEST(Time, ClocksMoveForwardTogether) {

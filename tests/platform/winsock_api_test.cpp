@@ -8,9 +8,12 @@
 
 namespace {
 
-TEST(Winsock, NothingWorksBeforeStartUpAndCleanUpCounts) {
+TEST(Winsock, NamesAreNotResolvedBeforeStartUp) {
     ADDRINFOW* result = nullptr;
     EXPECT_EQ(GetAddrInfoW(L"127.0.0.1", nullptr, nullptr, &result), WSANOTINITIALISED);
+}
+
+TEST(Winsock, CleanUpCountsTheStartUps) {
     EXPECT_EQ(WSACleanup(), SOCKET_ERROR);
     EXPECT_EQ(WSAGetLastError(), WSANOTINITIALISED);
     WSADATA data{};

@@ -21,8 +21,8 @@ UniqueHandle open(const std::wstring& path, DWORD access, DWORD disposition) {
 bool write(const std::wstring& path, const std::string& text) {
     const UniqueHandle file = open(path, GENERIC_WRITE, CREATE_ALWAYS);
     DWORD written = 0;
-    return file && WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written,
-                             nullptr) &&
+    return file &&
+           WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
            written == text.size();
 }
 

@@ -61,6 +61,12 @@ TEST(MessageTexts, TheMaximumWidthKeepsOnlyHardLineBreaks) {
     EXPECT_EQ(fromString(L"one\r\ntwo%nthree", none), L"one\r\ntwo\r\nthree");
 }
 
+TEST(MessageTexts, AWidthBreaksLinesBetweenWords) {
+    const DWORD_PTR none[] = {0};
+    EXPECT_EQ(fromString(L"alpha beta gamma delta", none, 12), L"alpha beta\r\ngamma delta");
+    EXPECT_EQ(fromString(L"alpha\r\nbeta", none, 12), L"alpha beta");
+}
+
 TEST(MessageTexts, ALanguageWithoutTextsIsRefused) {
     EXPECT_EQ(formatted(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
                         ERROR_ACCESS_DENIED, MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN), nullptr),
@@ -98,8 +104,7 @@ TEST(MessageTexts, AShortBufferFailsAndAnAllocatedOneFits) {
     LPWSTR allocated = nullptr;
     const DWORD length = FormatMessageW(
         FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER,
-        nullptr, ERROR_ACCESS_DENIED, kUsEnglish, reinterpret_cast<LPWSTR>(&allocated), 0,
-        nullptr);
+        nullptr, ERROR_ACCESS_DENIED, kUsEnglish, reinterpret_cast<LPWSTR>(&allocated), 0, nullptr);
     ASSERT_NE(allocated, nullptr);
     EXPECT_EQ(std::wstring(allocated, length), text);
     LocalFree(allocated);

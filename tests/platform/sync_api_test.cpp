@@ -152,6 +152,30 @@ TEST(NamedMutexes, ASecondCreateOpensTheSameObject) {
     EXPECT_FALSE(ReleaseMutex(second.get())) << "the second create took no ownership";
 }
 
+TEST(NamedMutexes, ACreatorOwnsItBeforeAnyoneElseCanOpenIt) {
+    // Another thread opens each new mutex as soon as it exists and tries to take it.
+    for (int round = 0; round < 300; ++round) {
+        const std::wstring name = uniqueName(L"", L"Owned") + L"_" + std::to_wstring(round);
+        DWORD taken = WAIT_FAILED;
+        std::thread other([&] {
+            for (int i = 0; i < 200000; ++i) {
+                const UniqueHandle opened(OpenMutexW(SYNCHRONIZE, FALSE, name.c_str()));
+                if (opened) {
+                    taken = WaitForSingleObject(opened.get(), 0);
+                    if (taken == WAIT_OBJECT_0) {
+                        ReleaseMutex(opened.get());
+                    }
+                    return;
+                }
+            }
+        });
+        const UniqueHandle mutex(CreateMutexW(nullptr, TRUE, name.c_str()));
+        other.join();
+        ASSERT_TRUE(ReleaseMutex(mutex.get()));
+        ASSERT_NE(taken, static_cast<DWORD>(WAIT_OBJECT_0)) << "round " << round;
+    }
+}
+
 TEST(NamedMutexes, NamesAreCaseSensitiveAndLocalIsTheSessionsNamespace) {
     const std::wstring name = uniqueName(L"", L"Case");
     const UniqueHandle mutex(CreateMutexW(nullptr, FALSE, (L"Local\\" + name).c_str()));

@@ -47,9 +47,12 @@ void expectValidity(const CalendarCase& c) {
 }
 
 TEST(Time, ImpossibleDatesAreRefused) {
-    for (const CalendarCase& c : {CalendarCase{2023, 4, 31, 0, false}, {2023, 13, 1, 0, false},
-                                  {2023, 1, 0, 0, false}, {2023, 1, 1, 24, false},
-                                  {1601, 1, 1, 0, true}, {1600, 12, 31, 0, false}}) {
+    for (const CalendarCase& c : {CalendarCase{2023, 4, 31, 0, false},
+                                  {2023, 13, 1, 0, false},
+                                  {2023, 1, 0, 0, false},
+                                  {2023, 1, 1, 24, false},
+                                  {1601, 1, 1, 0, true},
+                                  {1600, 12, 31, 0, false}}) {
         expectValidity(c);
     }
     const FILETIME tooLate = fileTime(0x8000000000000000ull);
@@ -58,8 +61,10 @@ TEST(Time, ImpossibleDatesAreRefused) {
 }
 
 TEST(Time, The29thOfFebruaryIsOnlyInLeapYears) {
-    for (const CalendarCase& c : {CalendarCase{2024, 2, 29, 0, true}, {2000, 2, 29, 23, true},
-                                  {2023, 2, 29, 0, false}, {1900, 2, 29, 0, false}}) {
+    for (const CalendarCase& c : {CalendarCase{2024, 2, 29, 0, true},
+                                  {2000, 2, 29, 23, true},
+                                  {2023, 2, 29, 0, false},
+                                  {1900, 2, 29, 0, false}}) {
         expectValidity(c);
     }
 }

@@ -83,7 +83,8 @@ void initialise(NamedMutex::Shared* shared) {
 
 }  // namespace
 
-std::shared_ptr<NamedMutex> NamedMutex::open(const std::wstring& key, bool create, bool& existed) {
+std::shared_ptr<NamedMutex> NamedMutex::open(const std::wstring& key, bool create, bool own,
+                                             bool& existed) {
     ObjectsLock lock;
     const std::string path = fileOf(key);
     const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0), 0600);
@@ -112,7 +113,11 @@ std::shared_ptr<NamedMutex> NamedMutex::open(const std::wstring& key, bool creat
     }
     flock(fd, LOCK_SH);
     existed = !alone;
-    return std::shared_ptr<NamedMutex>(new NamedMutex(path, fd, shared));
+    std::shared_ptr<NamedMutex> mutex(new NamedMutex(path, fd, shared));
+    if (alone && own) {
+        mutex->taken(pthread_mutex_lock(&shared->mutex));  // free: nobody else can see it yet
+    }
+    return mutex;
 }
 
 NamedMutex::~NamedMutex() {

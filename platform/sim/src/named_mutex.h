@@ -20,8 +20,10 @@ namespace sim::detail {
 class NamedMutex final : public KernelObject {
 public:
     // `key` is the name in the machine's object namespace (see namedObjectKey). Null when the
-    // object does not exist and `create` is false, or cannot be made.
-    static std::shared_ptr<NamedMutex> open(const std::wstring& key, bool create, bool& existed);
+    // object does not exist and `create` is false, or cannot be made. A creator that asks for
+    // ownership has it before any other thread or process can see the object.
+    static std::shared_ptr<NamedMutex> open(const std::wstring& key, bool create, bool own,
+                                            bool& existed);
     ~NamedMutex() override;
     NamedMutex(const NamedMutex&) = delete;
     NamedMutex& operator=(const NamedMutex&) = delete;

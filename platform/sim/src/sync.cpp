@@ -117,14 +117,15 @@ NamedMutexes& namedMutexes() {
     return *table;
 }
 
-std::shared_ptr<NamedMutex> findOrOpenNamed(const std::wstring& key, bool create, bool& existed) {
+std::shared_ptr<NamedMutex> findOrOpenNamed(const std::wstring& key, bool create, bool own,
+                                            bool& existed) {
     auto& table = namedMutexes();
     std::lock_guard lock(table.mutex);
     if (auto existing = table.byName[key].lock()) {
         existed = true;
         return existing;
     }
-    auto opened = NamedMutex::open(key, create, existed);
+    auto opened = NamedMutex::open(key, create, own, existed);
     if (opened) {
         table.byName[key] = opened;
     }
@@ -217,16 +218,13 @@ HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES attributes, BOOL initialOwner, LPCWSTR
         return fail(error, static_cast<HANDLE>(nullptr));
     }
     bool existed = false;
-    auto mutex = findOrOpenNamed(*key, true, existed);
+    auto mutex = findOrOpenNamed(*key, true, initialOwner != FALSE, existed);
     if (!mutex) {
         return fail(ERROR_ACCESS_DENIED, static_cast<HANDLE>(nullptr));
     }
     if (!existed) {
         // As on Windows, the descriptor counts only for the creator of the object.
         rememberSecurity("mutex:" + toUtf8(name), attributes);
-    }
-    if (initialOwner && !existed) {
-        mutex->waitAlone(INFINITE);
     }
     HANDLE handle = insertHandle(mutex);
     SetLastError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
@@ -247,7 +245,7 @@ HANDLE OpenMutexW(DWORD, BOOL, LPCWSTR name) {
         return fail(error, static_cast<HANDLE>(nullptr));
     }
     bool existed = false;
-    auto mutex = findOrOpenNamed(*key, false, existed);
+    auto mutex = findOrOpenNamed(*key, false, false, existed);
     if (!mutex) {
         return fail(ERROR_FILE_NOT_FOUND, static_cast<HANDLE>(nullptr));
     }

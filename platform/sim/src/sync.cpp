@@ -117,17 +117,26 @@ NamedMutexes& namedMutexes() {
     return *table;
 }
 
+// The process's one object for `key`. Opening runs outside the table's lock: a creator takes
+// initial ownership inside it, and must not hold the table's lock while it does.
 std::shared_ptr<NamedMutex> findOrOpenNamed(const std::wstring& key, bool create, bool own,
                                             bool& existed) {
     auto& table = namedMutexes();
-    std::lock_guard lock(table.mutex);
-    if (auto existing = table.byName[key].lock()) {
-        existed = true;
-        return existing;
+    {
+        std::lock_guard lock(table.mutex);
+        if (auto existing = table.byName[key].lock()) {
+            existed = true;
+            return existing;
+        }
     }
     auto opened = NamedMutex::open(key, create, own, existed);
+    std::lock_guard lock(table.mutex);
+    auto& entry = table.byName[key];
+    if (auto raced = entry.lock(); raced && existed) {
+        return raced;  // another thread of the process opened it meanwhile
+    }
     if (opened) {
-        table.byName[key] = opened;
+        entry = opened;
     }
     return opened;
 }

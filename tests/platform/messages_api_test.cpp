@@ -80,6 +80,19 @@ TEST(MessageTexts, InsertsFromAnArray) {
     EXPECT_EQ(fromString(L"[%1!-6s!][%2!5d!]", arguments), L"[disk  ][   42]");
 }
 
+TEST(MessageTexts, ALongInsertIsWhole) {
+    const std::wstring path(3000, L'x');
+    const DWORD_PTR arguments[] = {reinterpret_cast<DWORD_PTR>(path.c_str())};
+    LPWSTR allocated = nullptr;
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_ARGUMENT_ARRAY | FORMAT_MESSAGE_ALLOCATE_BUFFER,
+        L"<%1>", 0, 0, reinterpret_cast<LPWSTR>(&allocated), 0,
+        reinterpret_cast<va_list*>(const_cast<DWORD_PTR*>(arguments)));
+    ASSERT_NE(allocated, nullptr);
+    EXPECT_EQ(std::wstring(allocated, length), L"<" + path + L">");
+    LocalFree(allocated);
+}
+
 TEST(MessageTexts, InsertsFromAVaList) {
     EXPECT_EQ(fromList(L"%2 before %1!d!", 7, L"text"), L"text before 7");
 }

@@ -161,6 +161,21 @@ private:
     std::vector<ULONG_PTR> m_read;
 };
 
+// What swprintf writes for `spec`, in a buffer as large as it needs (up to the 128 KiB that
+// Windows allows a message).
+template <class... Values>
+std::optional<std::wstring> printed(const std::wstring& spec, Values... values) {
+    for (size_t room = 256; room <= 64 * 1024; room *= 2) {
+        std::wstring out(room, L'\0');
+        const int written = std::swprintf(out.data(), room, spec.c_str(), values...);
+        if (written >= 0) {
+            out.resize(static_cast<size_t>(written));
+            return out;
+        }
+    }
+    return std::nullopt;
+}
+
 // One insert "%n!format!" as printf would write it; `ansi` when strings are narrow (%s of the
 // ANSI function). Only the printf forms Windows takes here: no floating point.
 std::optional<std::wstring> formatInsert(std::wstring_view format, size_t& number,
@@ -200,8 +215,6 @@ std::optional<std::wstring> formatInsert(std::wstring_view format, size_t& numbe
     }
     const wchar_t type = format[i];
     const ULONG_PTR value = arguments.at(number);
-    wchar_t out[1024];
-    int written = -1;
     switch (type) {
         case L'd':
         case L'i':
@@ -211,39 +224,27 @@ std::optional<std::wstring> formatInsert(std::wstring_view format, size_t& numbe
         case L'o':
             spec += wide64 ? L"ll" : L"";
             spec += type;
-            written = wide64 ? std::swprintf(out, 1024, spec.c_str(), static_cast<long long>(value))
-                             : std::swprintf(out, 1024, spec.c_str(), static_cast<int>(value));
-            break;
+            return wide64 ? printed(spec, static_cast<long long>(value))
+                          : printed(spec, static_cast<int>(value));
         case L'c':
         case L'C':
             spec += (type == L'c') != ansi ? L"lc" : L"c";
-            written = std::swprintf(out, 1024, spec.c_str(), static_cast<wint_t>(value));
-            break;
+            return printed(spec, static_cast<wint_t>(value));
         case L's':
-        case L'S': {
+        case L'S':
+            spec += L"ls";
             if ((type == L's') != ansi) {
-                spec += L"ls";
-                written =
-                    std::swprintf(out, 1024, spec.c_str(), reinterpret_cast<const wchar_t*>(value));
-            } else {
-                const std::wstring text =
-                    sim::detail::fromUtf8(reinterpret_cast<const char*>(value)).value_or(L"");
-                spec += L"ls";
-                written = std::swprintf(out, 1024, spec.c_str(), text.c_str());
+                return printed(spec, reinterpret_cast<const wchar_t*>(value));
             }
-            break;
-        }
+            return printed(
+                spec,
+                sim::detail::fromUtf8(reinterpret_cast<const char*>(value)).value_or(L"").c_str());
         case L'p':
-            written = std::swprintf(out, 1024, L"%0*llX", static_cast<int>(sizeof(void*) * 2),
-                                    static_cast<unsigned long long>(value));
-            break;
+            return printed(L"%0*llX", static_cast<int>(sizeof(void*) * 2),
+                           static_cast<unsigned long long>(value));
         default:
             return std::nullopt;
     }
-    if (written < 0) {
-        return std::nullopt;
-    }
-    return std::wstring(out, static_cast<size_t>(written));
 }
 
 // Replaces regular line breaks by spaces and, for a width below 255, breaks lines at blanks so

@@ -11,6 +11,7 @@
 #include "common/WinHandles.h"
 #include "platform/win.h"
 #include "sim/machine.h"
+#include "sim/registry_control.h"
 
 namespace {
 
@@ -60,6 +61,19 @@ TEST(SimEnvironment, OnlyTheHostsTarnSettingsShowThrough) {
     unsetenv("TARN_SIM_TEST_SETTING");
     unsetenv("TARN_TEST_SETTING");
     unsetenv("TarnHostOnly");
+}
+
+TEST(SimEnvironment, FollowsTheProcessBitness) {
+    // By default a 32-bit process on 64-bit Windows, as the product runs.
+    EXPECT_EQ(variable(L"ProgramFiles"), L"C:\\Program Files (x86)");
+    EXPECT_EQ(variable(L"ProgramW6432"), L"C:\\Program Files");
+    EXPECT_EQ(variable(L"PROCESSOR_ARCHITECTURE"), L"x86");
+    EXPECT_EQ(variable(L"PROCESSOR_ARCHITEW6432"), L"AMD64");
+    sim::registry::setWow64Process(false);
+    EXPECT_EQ(variable(L"ProgramFiles"), L"C:\\Program Files");
+    EXPECT_EQ(variable(L"CommonProgramFiles"), L"C:\\Program Files\\Common Files");
+    EXPECT_EQ(variable(L"PROCESSOR_ARCHITECTURE"), L"AMD64");
+    EXPECT_EQ(variable(L"PROCESSOR_ARCHITEW6432"), L"<missing>");
 }
 
 TEST(SimProcesses, AConstantCommandLineFailsAsOnWindows) {

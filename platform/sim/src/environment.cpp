@@ -11,6 +11,8 @@
 #include <cstring>
 #include <map>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "internal.h"
 
@@ -26,7 +28,6 @@ constexpr const char* kGiven = "TARN_SIM_ENVIRONMENT";
 constexpr std::pair<const wchar_t*, const wchar_t*> kWindowsDefaults[] = {
     {L"ALLUSERSPROFILE", L"C:\\ProgramData"},
     {L"APPDATA", L"C:\\Windows\\system32\\config\\systemprofile\\AppData\\Roaming"},
-    {L"CommonProgramFiles", L"C:\\Program Files\\Common Files"},
     {L"CommonProgramFiles(x86)", L"C:\\Program Files (x86)\\Common Files"},
     {L"CommonProgramW6432", L"C:\\Program Files\\Common Files"},
     {L"COMPUTERNAME", L"TARN-SIM"},
@@ -36,7 +37,6 @@ constexpr std::pair<const wchar_t*, const wchar_t*> kWindowsDefaults[] = {
     {L"Path", L"C:\\Windows\\system32;C:\\Windows;C:\\Windows\\System32\\Wbem"},
     {L"PATHEXT", L".COM;.EXE;.BAT;.CMD;.VBS;.VBE;.JS;.JSE;.WSF;.WSH;.MSC"},
     {L"ProgramData", L"C:\\ProgramData"},
-    {L"ProgramFiles", L"C:\\Program Files"},
     {L"ProgramFiles(x86)", L"C:\\Program Files (x86)"},
     {L"ProgramW6432", L"C:\\Program Files"},
     {L"PUBLIC", L"C:\\Users\\Public"},
@@ -49,6 +49,19 @@ constexpr std::pair<const wchar_t*, const wchar_t*> kWindowsDefaults[] = {
     {L"USERPROFILE", L"C:\\Windows\\system32\\config\\systemprofile"},
     {L"windir", L"C:\\Windows"},
 };
+
+// The variables that tell a 32-bit process on 64-bit Windows (WOW64) from a native one.
+std::vector<std::pair<std::wstring, std::wstring>> bitnessVariables(bool wow64) {
+    if (wow64) {
+        return {{L"CommonProgramFiles", L"C:\\Program Files (x86)\\Common Files"},
+                {L"ProgramFiles", L"C:\\Program Files (x86)"},
+                {L"PROCESSOR_ARCHITECTURE", L"x86"},
+                {L"PROCESSOR_ARCHITEW6432", L"AMD64"}};
+    }
+    return {{L"CommonProgramFiles", L"C:\\Program Files\\Common Files"},
+            {L"ProgramFiles", L"C:\\Program Files"},
+            {L"PROCESSOR_ARCHITECTURE", L"AMD64"}};
+}
 
 // "name=value" texts joined by new lines, with backslash escapes for both.
 std::string encode(const std::vector<std::wstring>& entries) {
@@ -109,11 +122,19 @@ struct Environment {
         for (const auto& [name, value] : kWindowsDefaults) {
             variables.emplace(name, value);
         }
+        setBitness(true);  // the machine's default process (sim/registry_control.h)
         for (char** entry = ::environ; *entry != nullptr; ++entry) {
             const std::string_view text(*entry);
             if (text.starts_with(kSettingsPrefix) && !text.starts_with(kMachinePrefix)) {
                 add(sim::detail::fromUtf8(text).value_or(L""));
             }
+        }
+    }
+
+    void setBitness(bool wow64) {
+        variables.erase(L"PROCESSOR_ARCHITEW6432");
+        for (auto& [name, value] : bitnessVariables(wow64)) {
+            variables.insert_or_assign(name, value);
         }
     }
 
@@ -161,6 +182,12 @@ Environment& environment() {
 }
 
 }  // namespace
+
+void sim::detail::setProcessBitness(bool wow64) {
+    auto& env = environment();
+    std::lock_guard lock(env.mutex);
+    env.setBitness(wow64);
+}
 
 std::vector<std::string> sim::detail::hostEnvironmentForChild(
     const std::optional<std::vector<std::wstring>>& windowsEnvironment) {

@@ -24,6 +24,10 @@ std::optional<std::wstring> fromUtf8(std::string_view text, bool strict = false)
 // Multilingual Plane that has a simple upper-case form, not ASCII only.
 std::wstring upcase(std::wstring_view text);
 
+// A 32-bit process on 64-bit Windows, or a native one: the environment shows which
+// (ProgramFiles, PROCESSOR_ARCHITECTURE).
+void setProcessBitness(bool wow64);
+
 // The host environment ("name=value") of a started process: the host's variables and the
 // Windows environment the child is to see, by default the caller's own.
 std::vector<std::string> hostEnvironmentForChild(

@@ -49,6 +49,7 @@ namespace sim::registry {
 
 void setWow64Process(bool wow64) {
     locked([&](Registry& reg, Signals&) { return reg.wow64 = wow64; });
+    sim::detail::setProcessBitness(wow64);
 }
 
 size_t openKeyCount() {

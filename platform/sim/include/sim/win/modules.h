@@ -1,5 +1,7 @@
-// Simulated Windows: loading system libraries at run time. Only the libraries that the machine
-// simulates can be loaded: "shell32.dll" with SHGetFolderPathW. Any other name fails with
+// Simulated Windows: modules. The host's program and shared libraries are modules whose handle
+// is their load address (GetModuleHandleW(NULL), GetModuleHandleExW from an address,
+// GetModuleFileNameW of either). Only the system libraries that the machine simulates can be
+// loaded by name: "shell32.dll" with SHGetFolderPathW. Any other name fails with
 // ERROR_MOD_NOT_FOUND, as a missing DLL does.
 #pragma once
 
@@ -13,3 +15,9 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR procName);
 BOOL FreeLibrary(HMODULE module);
 
 #define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
+
+#define GET_MODULE_HANDLE_EX_FLAG_PIN 0x00000001
+#define GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT 0x00000002
+#define GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS 0x00000004
+// With FROM_ADDRESS, `moduleName` is an address inside the module wanted.
+BOOL GetModuleHandleExW(DWORD flags, LPCWSTR moduleName, HMODULE* module);

@@ -63,6 +63,26 @@ FwRuleActions::FwRuleActions(const tarn::Stoppable& stop,
 
 FwRuleActions::~FwRuleActions() = default;
 
+FwRuleActions::SharedRules::SharedRules(FwRuleActions& actions) : m_actions(actions) {
+    INetFwPolicy2* policy = actions.m_policy ? actions.m_policy->policy() : nullptr;
+    if (policy != nullptr && FAILED(policy->get_Rules(actions.m_sharedRules.put()))) {
+        actions.m_sharedRules.reset();
+    }
+}
+
+FwRuleActions::SharedRules::~SharedRules() {
+    m_actions.m_sharedRules.reset();
+}
+
+HRESULT FwRuleActions::ruleCollection(INetFwPolicy2* policy, tarn::ComPtr<INetFwRules>& rules) {
+    if (m_sharedRules) {
+        m_sharedRules.get()->AddRef();
+        rules.reset(m_sharedRules.get());
+        return S_OK;
+    }
+    return policy->get_Rules(rules.put());
+}
+
 LONG FwRuleActions::convertNetworkType(int32_t networkType) {
     switch (networkType) {
         case FWRule::NetworkAll:
@@ -111,7 +131,7 @@ void FwRuleActions::apply(const FWRule& rule, bool track, bool mayRecreate) {
         return reportRuleFailure(rule, L"No FW interface", L"");
     }
     tarn::ComPtr<INetFwRules> rules;
-    if (const HRESULT hr = policy->get_Rules(rules.put()); FAILED(hr)) {
+    if (const HRESULT hr = ruleCollection(policy, rules); FAILED(hr)) {
         TARN_LOG_TAG(TarnPyxLogging::LevelWarning, "FwRuleActions::applyFwRule")
             << "get_Rules failed: " << tarn::describeError(hr);
         return reportRuleFailure(rule, L"Failed to read existing rules", L"");
@@ -175,7 +195,8 @@ void FwRuleActions::apply(const FWRule& rule, bool track, bool mayRecreate) {
     if (existing) {
         guard.arm(tarn::makeBstr(rule.name));
     }
-    if (const auto [reason, detail] = setProperties(rule, fwRule.get()); !reason.empty()) {
+    if (const auto [reason, detail] = setProperties(rule, fwRule.get(), protocol);
+        !reason.empty()) {
         return reportRuleFailure(rule, reason, detail);
     }
     if (!existing) {
@@ -227,7 +248,8 @@ void FwRuleActions::clearForNewProtocol(const FWRule& rule, INetFwRule* fwRule) 
 }
 
 std::pair<std::wstring, std::wstring> FwRuleActions::setProperties(const FWRule& rule,
-                                                                   INetFwRule* fwRule) {
+                                                                   INetFwRule* fwRule,
+                                                                   LONG currentProtocol) {
     const std::wstring& name = rule.name;
     if (!setName(name, fwRule, rule.name)) {
         return {L"Failed to set name", rule.name};
@@ -241,7 +263,8 @@ std::pair<std::wstring, std::wstring> FwRuleActions::setProperties(const FWRule&
     if (!setServiceName(name, fwRule, rule.serviceName)) {
         return {L"Failed to set service name", rule.serviceName};
     }
-    if (!setProtocol(name, fwRule, rule.protocol)) {
+    // Nothing before has written the protocol: the value read at the start still holds.
+    if (!setProtocol(name, fwRule, rule.protocol, currentProtocol)) {
         return {L"Failed to set protocol", std::to_wstring(rule.protocol)};
     }
     if (!setRemoteAddresses(name, fwRule, rule.remoteAddresses)) {
@@ -325,7 +348,7 @@ bool FwRuleActions::deleteFwRule(const std::wstring& name) {
     }
     try {
         tarn::ComPtr<INetFwRules> rules;
-        if (const HRESULT hr = policy->get_Rules(rules.put()); FAILED(hr)) {
+        if (const HRESULT hr = ruleCollection(policy, rules); FAILED(hr)) {
             TARN_LOG_HR(TarnPyxLogging::LevelWarning, hr, "get_Rules failed: ");
             return false;
         }
@@ -350,7 +373,7 @@ bool FwRuleActions::enumerateAllFwRules(const std::function<void(INetFwRule*)>& 
         return false;
     }
     tarn::ComPtr<INetFwRules> rules;
-    if (const HRESULT hr = policy->get_Rules(rules.put()); FAILED(hr)) {
+    if (const HRESULT hr = ruleCollection(policy, rules); FAILED(hr)) {
         TARN_LOG_HR(TarnPyxLogging::LevelWarning, hr, "get_Rules failed: ");
         return false;
     }

@@ -14,6 +14,7 @@
 #include "monitoring/IFWAlertApi.h"
 #include "platform/win.h"
 #include "plugin/Stoppable.h"
+#include "rules/ComSupport.h"
 #include "rules/FwPolicyHolder.h"
 #include "settings/FWRule.h"
 #include "settings/IFWSettingsProvider.h"
@@ -35,6 +36,21 @@ public:
     // A new, empty rule with one reference, or null.
     virtual INetFwRule* createNewFwRule();
 
+    // While one lives, the operations of its FwRuleActions share one rule collection instead of
+    // fetching their own: every firewall call is slow, and a pass over many rules makes as few
+    // as it can. Without it (or when the collection cannot be read at its start) each
+    // operation fetches the collection itself.
+    class SharedRules {
+    public:
+        explicit SharedRules(FwRuleActions& actions);
+        ~SharedRules();
+        SharedRules(const SharedRules&) = delete;
+        SharedRules& operator=(const SharedRules&) = delete;
+
+    private:
+        FwRuleActions& m_actions;
+    };
+
     // Removes the Windows rule of that name and its name from both lists.
     bool deleteFwRule(const std::wstring& name);
     // Network type of a record to the profile mask of a Windows rule.
@@ -46,11 +62,15 @@ public:
     TarnPyxLogging::Logger& invalidRulesLog() { return m_invalidRulesLog; }
 
 private:
+    // The rule collection: the shared one, or a new one from policy.
+    HRESULT ruleCollection(INetFwPolicy2* policy, tarn::ComPtr<INetFwRules>& rules);
     void apply(const FWRule& rule, bool track, bool mayRecreate);
     // Clears what a rule changing its protocol may not keep or the record leaves empty.
     void clearForNewProtocol(const FWRule& rule, INetFwRule* fwRule);
-    // Sets properties a to n; the reason and detail of the first that fails, or empty.
-    std::pair<std::wstring, std::wstring> setProperties(const FWRule& rule, INetFwRule* fwRule);
+    // Sets properties a to n, with the protocol as read before; the reason and detail of the
+    // first that fails, or empty.
+    std::pair<std::wstring, std::wstring> setProperties(const FWRule& rule, INetFwRule* fwRule,
+                                                        LONG currentProtocol);
     bool setPackageId(const FWRule& rule, INetFwRule* fwRule);
     void forgetRule(const std::wstring& name);
     void trackRule(const FWRule& rule);
@@ -59,6 +79,7 @@ private:
     std::shared_ptr<IFWSettingsProvider> m_provider;
     std::shared_ptr<IFWAlertApi> m_alerts;
     std::shared_ptr<FwPolicyHolder> m_policy;
+    tarn::ComPtr<INetFwRules> m_sharedRules;
     std::mutex m_reportedMutex;
     std::set<std::wstring> m_reportedRules;
     TarnPyxLogging::LoggerWin m_invalidRulesLog;

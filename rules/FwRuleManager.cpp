@@ -63,6 +63,7 @@ void FwRuleManager::applyCurrentRules() {
         TARN_LOG(TarnPyxLogging::LevelInfo)
             << "Applying " << rules.size() << " rules and allow " << hostNames.size() << " domains";
     }
+    const FwRuleActions::SharedRules shared(*actions);
     restoreDeletedNonTarnRules(false);
     for (const FWRule& rule : rules) {
         actions->applyFwRule(rule, true);
@@ -78,6 +79,7 @@ void FwRuleManager::applyTarnDefaultRules() {
     m_provider->getTarnDefaultRules(rules);
     TARN_LOG(TarnPyxLogging::LevelInfo) << "Applying rules: " << rules.size();
     const auto actions = getRuleActions();
+    const FwRuleActions::SharedRules shared(*actions);
     for (const FWRule& rule : rules) {
         actions->applyFwRule(rule, false);
     }
@@ -133,6 +135,7 @@ void FwRuleManager::updateSylphWhitelistRules() {
     }
     const auto paths = getSylphWhitelistedProcesses();
     const auto oldNames = getOldInstalledRules();
+    const FwRuleActions::SharedRules shared(*getRuleActions());
     std::set<std::wstring> newNames;
     for (const auto& path : paths) {
         addSylphWhitelistRule(path, newNames);
@@ -235,6 +238,7 @@ void FwRuleManager::removeObsoleteInstalledRules(const std::vector<FWRule>& rule
 
 void FwRuleManager::restoreNonTarnRuleSet(bool uninstalling) {
     TARN_LOG(TarnPyxLogging::LevelInfo) << "Uninstall all rules";
+    const FwRuleActions::SharedRules shared(*getRuleActions());
     removeObsoleteInstalledRules({});
     if (uninstalling) {
         const auto actions = getRuleActions();

@@ -14,12 +14,86 @@ bool sameText(const tarn::UniqueBstr& a, const wchar_t* b) {
     return ::VarBstrCmp(a.get(), other.get(), LOCALE_USER_DEFAULT, 0) == VARCMP_EQ;
 }
 
-std::wstring shown(const std::wstring& value) {
-    return value.empty() ? L"[empty]" : value;
+std::wstring shown(std::wstring_view value) {
+    return value.empty() ? L"[empty]" : std::wstring(value);
 }
 
 const wchar_t* boolText(bool value) {
     return value ? L"true" : L"false";
+}
+
+std::wstring_view viewOf(const tarn::UniqueBstr& value) {
+    return value ? std::wstring_view(value.get(), ::SysStringLen(value.get()))
+                 : std::wstring_view();
+}
+
+// Whether the current value already means the wanted one, by the steps of setStringProperty.
+// Texts equal in every code unit compare equal in every locale, so the common case of an
+// unchanged value needs no strings made.
+bool alreadyHolds(std::wstring_view currentText, std::wstring_view wantedText,
+                  const char* propertyName) {
+    if (currentText == wantedText) {
+        return true;
+    }
+    if (wantedText.empty() && (currentText == L"*" || currentText == L"All")) {
+        return true;  // an empty wish is met by a property that already means "any"
+    }
+    const tarn::UniqueBstr currentValue = tarn::makeBstr(currentText);
+    const tarn::UniqueBstr wanted = tarn::makeBstr(wantedText);
+    if (::VarBstrCmp(currentValue.get(), wanted.get(), LOCALE_USER_DEFAULT, 0) == VARCMP_EQ) {
+        return true;
+    }
+    if (wantedText.empty() &&
+        (currentText.empty() || sameText(currentValue, L"*") || sameText(currentValue, L"All"))) {
+        return true;
+    }
+    return valuesEquivalent(comparisonOf(propertyName), std::wstring(currentText),
+                            std::wstring(wantedText));
+}
+
+const char* const kStringTag = "rule_setters::setStringProperty";
+
+// setStringProperty from its read on: compare, log, write with put.
+template <class Put>
+bool writeUnlessHeld(const std::wstring& ruleName, std::wstring_view wantedValue,
+                     HRESULT readResult, tarn::UniqueBstr& current, const Put& put,
+                     const char* propertyName) {
+    if (FAILED(readResult)) {
+        TARN_LOG_TAG(TarnPyxLogging::LevelError, kStringTag)
+            << "getFunc failed with: " << tarn::describeError(static_cast<uint32_t>(readResult));
+        current.reset();
+    }
+    const std::wstring_view currentText = trimListTail(viewOf(current));
+    const std::wstring_view wantedText = trimListTail(wantedValue);
+    if (alreadyHolds(currentText, wantedText, propertyName)) {
+        return true;
+    }
+    TARN_LOG_TAG(TarnPyxLogging::LevelInfo, kStringTag)
+        << ruleName << ": " << propertyName << "('" << shown(wantedText) << "') executing. Old: '"
+        << shown(currentText) << "'";
+    const std::string_view property(propertyName);
+    const bool clearWithNull = property == "put_ApplicationName" || property == "put_ServiceName";
+    const tarn::UniqueBstr wanted = tarn::makeBstr(wantedText);
+    const HRESULT hr = put(wantedText.empty() && clearWithNull ? nullptr : wanted.get());
+    if (FAILED(hr)) {
+        TARN_LOG_TAG(TarnPyxLogging::LevelError, kStringTag)
+            << propertyName << "('" << shown(wantedText)
+            << "') failed with: " << tarn::describeError(hr);
+        return false;
+    }
+    return true;
+}
+
+// The string setters, without a std::function between the setter and the rule.
+template <class Interface>
+bool setString(const std::wstring& ruleName, Interface* rule, const std::wstring& wantedValue,
+               HRESULT (STDMETHODCALLTYPE Interface::*getter)(BSTR*),
+               HRESULT (STDMETHODCALLTYPE Interface::*putter)(BSTR), const char* propertyName) {
+    tarn::UniqueBstr current;
+    const HRESULT read = (rule->*getter)(current.put());
+    return writeUnlessHeld(
+        ruleName, wantedValue, read, current, [&](BSTR value) { return (rule->*putter)(value); },
+        propertyName);
 }
 
 }  // namespace
@@ -28,46 +102,14 @@ bool setStringProperty(const std::wstring& ruleName, const std::wstring& wantedV
                        const ReadString& getter, const WriteString& putter,
                        const char* propertyName) {
     tarn::UniqueBstr current;
-    if (const HRESULT hr = getter(current.put()); FAILED(hr)) {
-        TARN_LOG_HR(TarnPyxLogging::LevelError, hr, "getFunc failed with: ");
-        current.reset();
-    }
-    const std::wstring currentText = rule_setters::trimListTail(tarn::toWide(current.get()));
-    const std::wstring wantedText = rule_setters::trimListTail(wantedValue);
-    if (currentText == wantedText) {
-        return true;  // equal code units compare equal in every locale: no strings to make
-    }
-    const tarn::UniqueBstr currentValue = tarn::makeBstr(currentText);
-    const tarn::UniqueBstr wanted = tarn::makeBstr(wantedText);
-    if (::VarBstrCmp(currentValue.get(), wanted.get(), LOCALE_USER_DEFAULT, 0) == VARCMP_EQ) {
-        return true;
-    }
-    // An empty wish is met by a property that already means "any".
-    if (wantedText.empty() &&
-        (currentText.empty() || sameText(currentValue, L"*") || sameText(currentValue, L"All"))) {
-        return true;
-    }
-    if (valuesEquivalent(comparisonOf(propertyName), currentText, wantedText)) {
-        return true;
-    }
-    TARN_LOG(TarnPyxLogging::LevelInfo)
-        << ruleName << ": " << propertyName << "('" << shown(wantedText) << "') executing. Old: '"
-        << shown(currentText) << "'";
-    const std::string_view property(propertyName);
-    const bool clearWithNull = property == "put_ApplicationName" || property == "put_ServiceName";
-    const HRESULT hr = putter(wantedText.empty() && clearWithNull ? nullptr : wanted.get());
-    if (FAILED(hr)) {
-        TARN_LOG(TarnPyxLogging::LevelError) << propertyName << "('" << shown(wantedText)
-                                             << "') failed with: " << tarn::describeError(hr);
-        return false;
-    }
-    return true;
+    const HRESULT read = getter(current.put());
+    return writeUnlessHeld(ruleName, wantedValue, read, current, putter, propertyName);
 }
 
 #define STRING_SETTER(setter, Interface, property)                                          \
     bool setter(const std::wstring& ruleName, Interface* rule, const std::wstring& value) { \
-        return setStringProperty(ruleName, rule, value, &Interface::get_##property,         \
-                                 &Interface::put_##property, "put_" #property);             \
+        return setString(ruleName, rule, value, &Interface::get_##property,                 \
+                         &Interface::put_##property, "put_" #property);                     \
     }
 
 STRING_SETTER(setName, INetFwRule, Name)
@@ -120,7 +162,7 @@ bool setDirection(const std::wstring& ruleName, INetFwRule* rule, NET_FW_RULE_DI
     return true;
 }
 
-// The four plain typed setters: read, compare, log, write.
+// The plain typed setters: read, compare, log, write.
 #define TYPED_SETTER(setter, type, property, initial, logValue, failure)      \
     bool setter(const std::wstring& ruleName, INetFwRule* rule, type value) { \
         type current = initial;                                               \
@@ -140,8 +182,26 @@ bool setDirection(const std::wstring& ruleName, INetFwRule* rule, NET_FW_RULE_DI
 TYPED_SETTER(setProfiles, LONG, Profiles, 0, static_cast<long>(value), "put_Profiles failed: ")
 TYPED_SETTER(setAction, NET_FW_ACTION, Action, NET_FW_ACTION_MAX, static_cast<int>(value),
              "put_Action failed: ")
-TYPED_SETTER(setProtocol, LONG, Protocol, -1, static_cast<long>(value), "put_Protocol failed: ")
 #undef TYPED_SETTER
+
+bool setProtocol(const std::wstring& ruleName, INetFwRule* rule, LONG value, LONG current) {
+    if (current == value) {
+        return true;
+    }
+    TARN_LOG(TarnPyxLogging::LevelInfo)
+        << "put_Protocol(" << static_cast<long>(value) << ") for: " << ruleName;
+    if (const HRESULT hr = rule->put_Protocol(value); FAILED(hr)) {
+        TARN_LOG_HR(TarnPyxLogging::LevelError, hr, "put_Protocol failed: ");
+        return false;
+    }
+    return true;
+}
+
+bool setProtocol(const std::wstring& ruleName, INetFwRule* rule, LONG value) {
+    LONG current = -1;
+    rule->get_Protocol(&current);
+    return setProtocol(ruleName, rule, value, current);
+}
 
 bool setEnabled(const std::wstring& ruleName, INetFwRule* rule) {
     VARIANT_BOOL current = VARIANT_FALSE;

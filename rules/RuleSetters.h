@@ -52,5 +52,7 @@ bool setProfiles(const std::wstring& ruleName, INetFwRule* rule, LONG value);
 bool setEnabled(const std::wstring& ruleName, INetFwRule* rule);
 bool setAction(const std::wstring& ruleName, INetFwRule* rule, NET_FW_ACTION value);
 bool setProtocol(const std::wstring& ruleName, INetFwRule* rule, LONG value);
+// The same with the current value already read, which saves the read.
+bool setProtocol(const std::wstring& ruleName, INetFwRule* rule, LONG value, LONG current);
 
 }  // namespace rule_setters

@@ -67,9 +67,9 @@ Compare comparisonOf(std::string_view propertyName) {
     return Compare::Exact;
 }
 
-std::wstring trimListTail(std::wstring_view value) {
+std::wstring_view trimListTail(std::wstring_view value) {
     const size_t end = value.find_last_not_of(L", ");
-    return end == std::wstring_view::npos ? std::wstring() : std::wstring(value.substr(0, end + 1));
+    return end == std::wstring_view::npos ? std::wstring_view() : value.substr(0, end + 1);
 }
 
 bool valuesEquivalent(Compare how, const std::wstring& current, const std::wstring& wanted) {

@@ -19,7 +19,7 @@ enum class Compare {
 Compare comparisonOf(std::string_view propertyName);
 
 // Without trailing commas and spaces; a text of only commas and spaces becomes empty.
-std::wstring trimListTail(std::wstring_view value);
+std::wstring_view trimListTail(std::wstring_view value);
 
 bool valuesEquivalent(Compare how, const std::wstring& current, const std::wstring& wanted);
 

@@ -62,9 +62,14 @@ TEST_F(ActionsTest, AnUnchangedRuleIsOnlyRead) {
     log.clear();
     const auto [writes, reads] = writesAndReads([&] { actions->applyFwRule(webRule(), true); });
     EXPECT_EQ(writes, 0u);
-    // The rule collection, the look-up, the protocol read before the comparison, and one read
-    // of each of the 17 compared properties.
-    EXPECT_EQ(reads, 20u);
+    // The rule collection, the look-up, and one read of each of the 17 compared properties.
+    EXPECT_EQ(reads, 19u);
+    // With a shared collection, only the look-up and the properties.
+    const FwRuleActions::SharedRules shared(*actions);
+    const auto [sharedWrites, sharedReads] =
+        writesAndReads([&] { actions->applyFwRule(webRule(), true); });
+    EXPECT_EQ(sharedWrites, 0u);
+    EXPECT_EQ(sharedReads, 18u);
     EXPECT_FALSE(log.contains("Firewall Rule Added"));
     EXPECT_EQ(provider->lists[keys::kStatusInstalledRules],
               std::vector<std::wstring>{L"Allow web server"});

@@ -58,6 +58,14 @@ TEST(AddressRanges, IPv6Forms) {
         {L"fe80::1%1-fe80::9%1",
          {ip6({0xfe80, 0, 0, 0, 0, 0, 0, 1}), ip6({0xfe80, 0, 0, 0, 0, 0, 0, 9})}},
         {L"fe80::1%1/64", {ip6({0xfe80}), ip6({0xfe80, 0, 0, 0, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF})}},
+        // However long the zone id: only the address is converted.
+        {L"fe80::2%" + std::wstring(80, L'7'),
+         {ip6({0xfe80, 0, 0, 0, 0, 0, 0, 2}), ip6({0xfe80, 0, 0, 0, 0, 0, 0, 2})}},
+        // The longest form of an address, and one character more, which is none.
+        {L"0000:0000:0000:0000:0000:ffff:255.255.255.255",
+         {ip6({0, 0, 0, 0, 0, 0xFFFF, 0xFFFF, 0xFFFF}),
+          ip6({0, 0, 0, 0, 0, 0xFFFF, 0xFFFF, 0xFFFF})}},
+        {L"0000:0000:0000:0000:0000:ffff:255.255.255.2550", {}},
     };
     for (const auto& [text, range] : cases) {
         EXPECT_EQ(StringAsIPv6Range(text), range) << std::string(text.begin(), text.end());

@@ -47,7 +47,6 @@ public:
     std::atomic<uint64_t> calls{0};
     std::atomic<uint64_t> failAt{0};  // the overall call number that fails, 0: none
     std::atomic<uint32_t> failCode{0};
-    std::atomic<uint64_t> nanosecondsInside{0};
     std::atomic<uint64_t> reads{0};
     std::atomic<uint64_t> writes{0};
     std::atomic<int64_t> live{0};

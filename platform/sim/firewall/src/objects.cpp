@@ -15,7 +15,6 @@ namespace sim::firewall::detail {
 namespace {
 
 #define FW_CALL(api, counter)                                         \
-    const InsideTimer insideTimer_;                                   \
     SIM_API(api);                                                     \
     ++store().counter;                                                \
     if (const auto numberedFault_ = store().countCall(); simFault_) { \
@@ -27,18 +26,6 @@ namespace {
 #define FW_WRITE(api) FW_CALL(api, writes)
 
 const HRESULT kNotFound = static_cast<HRESULT>(0x80070002L);
-
-// Adds the CPU time of one method call to the time spent inside the firewall.
-class InsideTimer {
-public:
-    InsideTimer() : m_start(threadCpuNanoseconds()) {}
-    ~InsideTimer() { store().nanosecondsInside += threadCpuNanoseconds() - m_start; }
-    InsideTimer(const InsideTimer&) = delete;
-    InsideTimer& operator=(const InsideTimer&) = delete;
-
-private:
-    uint64_t m_start;
-};
 
 // Reference counting and the count of live objects. COM objects are made with one reference
 // and delete themselves on the last Release.

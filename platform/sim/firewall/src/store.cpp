@@ -2,7 +2,6 @@
 // it, Windows' address notation, and the tests' control side.
 #include <algorithm>
 #include <array>
-#include <ctime>
 #include <cwctype>
 
 #include "firewall_internal.h"
@@ -469,7 +468,6 @@ void Store::clear() {
     writes = 0;
     calls = 0;
     failAt = 0;
-    nanosecondsInside = 0;
 }
 
 Store& store() {
@@ -592,16 +590,6 @@ uint64_t calls() {
 void failNthCall(uint64_t number, uint32_t code) {
     store().failCode = code;
     store().failAt = number;
-}
-
-uint64_t threadCpuNanoseconds() {
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return static_cast<uint64_t>(now.tv_sec) * 1000000000u + static_cast<uint64_t>(now.tv_nsec);
-}
-
-uint64_t nanosecondsInside() {
-    return store().nanosecondsInside.load();
 }
 
 uint64_t reads() {

@@ -106,10 +106,6 @@ uint64_t reads();
 uint64_t calls();
 void failNthCall(uint64_t number, uint32_t code);
 uint64_t writes();
-// CPU time of the calling thread spent inside the firewall's methods, so that benchmarks can
-// tell the system's own time from the simulation's; threadCpuNanoseconds() is its clock.
-uint64_t nanosecondsInside();
-uint64_t threadCpuNanoseconds();
 // Firewall objects alive now (policy, collections, rules, enumerators), whatever the reset.
 int64_t liveObjects();
 

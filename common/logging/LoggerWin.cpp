@@ -59,21 +59,107 @@ std::wstring wideOrEmpty(const char* text) {
 
 }  // namespace
 
-std::string trimTag(const char* function) {
+namespace {
+
+// The trimmed tag without a copy: a part of the function name, closed with ">" when a lambda's
+// name was cut.
+struct TagParts {
+    std::string_view head;
+    bool closeLambda = false;
+};
+
+TagParts tagParts(const char* function) {
     if (function == nullptr || *function == '\0') {
         return {};
     }
-    std::string tag = function;
+    std::string_view tag = function;
     constexpr std::string_view anonymous = "`anonymous-namespace'";
-    if (tag.compare(0, anonymous.size(), anonymous) == 0) {
-        tag.erase(0, anonymous.size());
+    if (tag.starts_with(anonymous)) {
+        tag.remove_prefix(anonymous.size());
     }
     if (tag.size() > 7 && tag.ends_with("()")) {
-        if (const auto lambda = tag.find("<lambda_"); lambda != std::string::npos) {
-            tag = tag.substr(0, lambda + 7) + ">";
+        if (const auto lambda = tag.find("<lambda_"); lambda != std::string_view::npos) {
+            return {tag.substr(0, lambda + 7), true};
         }
     }
+    return {tag, false};
+}
+
+// Writes `value` as `width` decimal digits (at least), from the right; returns past the end.
+char* putDecimal(char* at, unsigned value, int width) {
+    char digits[10];
+    int count = 0;
+    do {
+        digits[count++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    for (int pad = width - count; pad > 0; --pad) {
+        *at++ = '0';
+    }
+    while (count > 0) {
+        *at++ = digits[--count];
+    }
+    return at;
+}
+
+// "%04x": lower-case hexadecimal, at least four digits.
+char* putHex(char* at, unsigned value) {
+    char digits[8];
+    int count = 0;
+    do {
+        digits[count++] = "0123456789abcdef"[value & 0xF];
+        value >>= 4;
+    } while (value != 0);
+    for (int pad = 4 - count; pad > 0; --pad) {
+        *at++ = '0';
+    }
+    while (count > 0) {
+        *at++ = digits[--count];
+    }
+    return at;
+}
+
+}  // namespace
+
+std::string trimTag(const char* function) {
+    const TagParts parts = tagParts(function);
+    std::string tag(parts.head);
+    if (parts.closeLambda) {
+        tag += '>';
+    }
     return tag;
+}
+
+size_t formatLinePrefix(char* out, const SYSTEMTIME& time, DWORD processId, DWORD threadId,
+                        const char* levelText) {
+    // "%04d-%02d-%02d %02d:%02d:%02d.%03d [%04x.%04x] %s: ", without the C library's
+    // formatting: it is most of the cost of a line.
+    char* at = putDecimal(out, time.wYear, 4);
+    *at++ = '-';
+    at = putDecimal(at, time.wMonth, 2);
+    *at++ = '-';
+    at = putDecimal(at, time.wDay, 2);
+    *at++ = ' ';
+    at = putDecimal(at, time.wHour, 2);
+    *at++ = ':';
+    at = putDecimal(at, time.wMinute, 2);
+    *at++ = ':';
+    at = putDecimal(at, time.wSecond, 2);
+    *at++ = '.';
+    at = putDecimal(at, time.wMilliseconds, 3);
+    *at++ = ' ';
+    *at++ = '[';
+    at = putHex(at, processId);
+    *at++ = '.';
+    at = putHex(at, threadId);
+    *at++ = ']';
+    *at++ = ' ';
+    for (const char* c = levelText; *c != '\0'; ++c) {
+        *at++ = *c;
+    }
+    *at++ = ':';
+    *at++ = ' ';
+    return static_cast<size_t>(at - out);
 }
 
 LoggerWin::LoggerWin() = default;
@@ -313,9 +399,9 @@ void LoggerWin::logfNoFunction(int32_t level, const wchar_t* format, ...) {
 }
 
 void LoggerWin::emit(int32_t level, const char* function, std::string_view message) {
-    const std::string tag = trimTag(function);
+    const TagParts tag = tagParts(function);
     if (hasObserver()) {
-        observe(level, tag, message);
+        observe(level, tag.closeLambda ? trimTag(function) : std::string(tag.head), message);
     }
     const bool debugOutput = m_debugOutput.load(std::memory_order_relaxed);
     if (!isOpen() && !debugOutput) {
@@ -330,16 +416,16 @@ void LoggerWin::emit(int32_t level, const char* function, std::string_view messa
     // Both ids stay the same for the thread's life: asked for once.
     static const DWORD processId = GetCurrentProcessId();
     thread_local const DWORD threadId = GetCurrentThreadId();
-    char prefix[96];
-    const int length = std::snprintf(
-        prefix, sizeof prefix, "%04d-%02d-%02d %02d:%02d:%02d.%03d [%04x.%04x] %s: ", time.wYear,
-        time.wMonth, time.wDay, time.wHour, time.wMinute, time.wSecond, time.wMilliseconds,
-        static_cast<unsigned>(processId), static_cast<unsigned>(threadId), levelText(level));
+    char prefix[kLinePrefixMax];
+    const size_t length = formatLinePrefix(prefix, time, processId, threadId, levelText(level));
     std::string line;
-    line.reserve(static_cast<size_t>(length) + tag.size() + message.size() + 4);
-    line.append(prefix, static_cast<size_t>(length));
-    if (!tag.empty()) {
-        line += tag;
+    line.reserve(length + tag.head.size() + message.size() + 5);
+    line.append(prefix, length);
+    if (!tag.head.empty()) {
+        line += tag.head;
+        if (tag.closeLambda) {
+            line += '>';
+        }
         line += ": ";
     }
     line += message;

@@ -90,4 +90,10 @@ private:
 // "`anonymous-namespace'", and "<lambda_1>::operator ()" shortened to "<lambda>".
 std::string trimTag(const char* function);
 
+// The start of a line, "2024-01-31 08:05:09.042 [0a1c.0f30]  I: ", written to `out` (at least
+// kLinePrefixMax characters); returns its length. `levelText` has at most two characters.
+constexpr size_t kLinePrefixMax = 80;
+size_t formatLinePrefix(char* out, const SYSTEMTIME& time, DWORD processId, DWORD threadId,
+                        const char* levelText);
+
 }  // namespace TarnPyxLogging

@@ -1,6 +1,7 @@
 #include "monitoring/WinFWEventMonitor.h"
 
 #include <algorithm>
+#include <cstdarg>
 #include <cstring>
 #include <exception>
 
@@ -62,6 +63,14 @@ void CALLBACK netEventCallback(void* context, const FWPM_NET_EVENT1* event) {
     } catch (...) {
         TARN_LOG(LevelError) << "Network event lost";
     }
+}
+
+// A line whose level was checked already: logf would check it again.
+void writeChecked(TarnPyxLogging::Logger& log, const char* function, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    log.vlogf(LevelInfo, function, format, args);
+    va_end(args);
 }
 
 void CALLBACK filterChangeCallback(void* context, const FWPM_FILTER_CHANGE0* change) {
@@ -294,7 +303,7 @@ void WinFWEventMonitor::writeEventLine(TarnPyxLogging::Logger& log, const WfpEve
         text = "!exception was thrown!: ";
         text += e.what();
     }
-    log.logf(LevelInfo, "WinFWEventMonitor::onFWNetEvent", "%hs", text.c_str());
+    writeChecked(log, "WinFWEventMonitor::onFWNetEvent", "%hs", text.c_str());
 }
 
 void WinFWEventMonitor::onFWFilterChanged(const FWPM_FILTER_CHANGE0* change) {

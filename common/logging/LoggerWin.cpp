@@ -437,34 +437,31 @@ void LoggerWin::emit(int32_t level, const char* function, std::string_view messa
 }
 
 void LoggerWin::enqueue(std::string line) {
-    {
-        std::lock_guard lock(m_pendingMutex);
-        m_pending.push_back(std::move(line));
-        if (m_writing) {
-            return;
-        }
-        m_writing = true;
+    std::unique_lock lock(m_pendingMutex);
+    m_pending.push_back(std::move(line));
+    if (m_writing) {
+        return;
     }
-    std::vector<std::string> batch;
+    m_writing = true;
+    // Only the writer touches m_batch; swapping it with the queue keeps both vectors' memory.
     for (;;) {
-        {
-            std::lock_guard lock(m_pendingMutex);
-            if (m_pending.empty()) {
-                m_writing = false;
-                m_writerDone.notify_all();
-                return;
-            }
-            batch.swap(m_pending);
-        }
+        m_batch.swap(m_pending);
+        lock.unlock();
         try {
-            std::lock_guard lock(m_mutex);
+            std::lock_guard fileLock(m_mutex);
             if (m_context) {
-                m_context->writeLines(batch);
+                m_context->writeLines(m_batch);
             }
         } catch (...) {
             // A batch that cannot be written is lost; the writer still hands over.
         }
-        batch.clear();
+        m_batch.clear();
+        lock.lock();
+        if (m_pending.empty()) {
+            m_writing = false;
+            m_writerDone.notify_all();
+            return;
+        }
     }
 }
 

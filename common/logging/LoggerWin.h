@@ -83,6 +83,7 @@ private:
     std::mutex m_pendingMutex;
     std::condition_variable m_writerDone;
     std::vector<std::string> m_pending;
+    std::vector<std::string> m_batch;  // the lines the writer writes now
     bool m_writing = false;
 };
 

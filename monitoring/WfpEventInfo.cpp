@@ -1,6 +1,5 @@
 #include "monitoring/WfpEventInfo.h"
 
-#include <algorithm>
 #include <array>
 #include <cstring>
 #include <string_view>

@@ -57,10 +57,6 @@ std::wstring wideOrEmpty(const char* text) {
     return text == nullptr ? std::wstring() : tarn::str::toUnicode(text);
 }
 
-}  // namespace
-
-namespace {
-
 // The trimmed tag without a copy: a part of the function name, closed with ">" when a lambda's
 // name was cut.
 struct TagParts {
@@ -85,32 +81,15 @@ TagParts tagParts(const char* function) {
     return {tag, false};
 }
 
-// Writes `value` as `width` decimal digits (at least), from the right; returns past the end.
-char* putDecimal(char* at, unsigned value, int width) {
-    char digits[10];
+// `value` in `base` with at least `width` digits, lower-case; returns past its end.
+char* putNumber(char* at, unsigned value, unsigned base, int width) {
+    char digits[32];
     int count = 0;
     do {
-        digits[count++] = static_cast<char>('0' + value % 10);
-        value /= 10;
+        digits[count++] = "0123456789abcdef"[value % base];
+        value /= base;
     } while (value != 0);
     for (int pad = width - count; pad > 0; --pad) {
-        *at++ = '0';
-    }
-    while (count > 0) {
-        *at++ = digits[--count];
-    }
-    return at;
-}
-
-// "%04x": lower-case hexadecimal, at least four digits.
-char* putHex(char* at, unsigned value) {
-    char digits[8];
-    int count = 0;
-    do {
-        digits[count++] = "0123456789abcdef"[value & 0xF];
-        value >>= 4;
-    } while (value != 0);
-    for (int pad = 4 - count; pad > 0; --pad) {
         *at++ = '0';
     }
     while (count > 0) {
@@ -134,24 +113,24 @@ size_t formatLinePrefix(char* out, const SYSTEMTIME& time, DWORD processId, DWOR
                         const char* levelText) {
     // "%04d-%02d-%02d %02d:%02d:%02d.%03d [%04x.%04x] %s: ", without the C library's
     // formatting: it is most of the cost of a line.
-    char* at = putDecimal(out, time.wYear, 4);
+    char* at = putNumber(out, time.wYear, 10, 4);
     *at++ = '-';
-    at = putDecimal(at, time.wMonth, 2);
+    at = putNumber(at, time.wMonth, 10, 2);
     *at++ = '-';
-    at = putDecimal(at, time.wDay, 2);
+    at = putNumber(at, time.wDay, 10, 2);
     *at++ = ' ';
-    at = putDecimal(at, time.wHour, 2);
+    at = putNumber(at, time.wHour, 10, 2);
     *at++ = ':';
-    at = putDecimal(at, time.wMinute, 2);
+    at = putNumber(at, time.wMinute, 10, 2);
     *at++ = ':';
-    at = putDecimal(at, time.wSecond, 2);
+    at = putNumber(at, time.wSecond, 10, 2);
     *at++ = '.';
-    at = putDecimal(at, time.wMilliseconds, 3);
+    at = putNumber(at, time.wMilliseconds, 10, 3);
     *at++ = ' ';
     *at++ = '[';
-    at = putHex(at, processId);
+    at = putNumber(at, processId, 16, 4);
     *at++ = '.';
-    at = putHex(at, threadId);
+    at = putNumber(at, threadId, 16, 4);
     *at++ = ']';
     *at++ = ' ';
     for (const char* c = levelText; *c != '\0'; ++c) {

@@ -2,6 +2,8 @@
 
 #include <array>
 #include <cstring>
+#include <string_view>
+#include <type_traits>
 
 #include "common/Str.h"
 #include "common/WinHandles.h"
@@ -20,29 +22,36 @@ uint32_t rawValue(const Field& field) {
     return value;
 }
 
-constexpr std::array<const wchar_t*, 10> kTypeTexts = {
-    L"Type: FWPM_NET_EVENT_TYPE_IKEEXT_MM_FAILURE. ",
-    L"Type: FWPM_NET_EVENT_TYPE_IKEEXT_QM_FAILURE. ",
-    L"Type: FWPM_NET_EVENT_TYPE_IKEEXT_EM_FAILURE. ",
-    L"Type: FWPM_NET_EVENT_TYPE_CLASSIFY_DROP. ",
-    L"Type: FWPM_NET_EVENT_TYPE_IPSEC_KERNEL_DROP. ",
-    L"Type: FWPM_NET_EVENT_TYPE_IPSEC_DOSP_DROP. ",
-    L"Type: FWPM_NET_EVENT_TYPE_CLASSIFY_ALLOW. ",
-    L"Type: FWPM_NET_EVENT_TYPE_CAPABILITY_DROP. ",
-    L"Type: FWPM_NET_EVENT_TYPE_CAPABILITY_ALLOW. ",
-    L"Type: FWPM_NET_EVENT_TYPE_CLASSIFY_DROP_MAC. ",
+constexpr std::array<std::string_view, 10> kTypeTexts = {
+    "Type: FWPM_NET_EVENT_TYPE_IKEEXT_MM_FAILURE. ",
+    "Type: FWPM_NET_EVENT_TYPE_IKEEXT_QM_FAILURE. ",
+    "Type: FWPM_NET_EVENT_TYPE_IKEEXT_EM_FAILURE. ",
+    "Type: FWPM_NET_EVENT_TYPE_CLASSIFY_DROP. ",
+    "Type: FWPM_NET_EVENT_TYPE_IPSEC_KERNEL_DROP. ",
+    "Type: FWPM_NET_EVENT_TYPE_IPSEC_DOSP_DROP. ",
+    "Type: FWPM_NET_EVENT_TYPE_CLASSIFY_ALLOW. ",
+    "Type: FWPM_NET_EVENT_TYPE_CAPABILITY_DROP. ",
+    "Type: FWPM_NET_EVENT_TYPE_CAPABILITY_ALLOW. ",
+    "Type: FWPM_NET_EVENT_TYPE_CLASSIFY_DROP_MAC. ",
 };
 
-// Decimal text without the wide formatting of the C library, which the hot path cannot afford.
-std::wstring decimal(uint64_t value) {
-    wchar_t digits[24];
-    size_t at = std::size(digits);
-    do {
-        digits[--at] = static_cast<wchar_t>(L'0' + value % 10);
-        value /= 10;
-    } while (value != 0);
-    return std::wstring(digits + at, std::size(digits) - at);
-}
+// Decimal text without the formatting of the C library, which the hot path cannot afford.
+class Decimal {
+public:
+    explicit Decimal(uint64_t value) {
+        do {
+            m_digits[--m_at] = static_cast<char>('0' + value % 10);
+            value /= 10;
+        } while (value != 0);
+    }
+    operator std::string_view() const {
+        return std::string_view(m_digits + m_at, sizeof m_digits - m_at);
+    }
+
+private:
+    char m_digits[24];
+    size_t m_at = sizeof m_digits;
+};
 
 // The protocol texts by number: the IPPROTO names of the Windows SDK, then the number in
 // parentheses. Built once, on first use.
@@ -63,7 +72,10 @@ const std::array<std::wstring, 256>& protocolTexts() {
         }
         std::array<std::wstring, 256> table;
         for (size_t number = 0; number < table.size(); ++number) {
-            table[number] = std::wstring(names[number]) + L"(" + decimal(number) + L")";
+            const Decimal decimal(number);
+            const std::string_view digits = decimal;
+            table[number] = std::wstring(names[number]) + L"(" +
+                            std::wstring(digits.begin(), digits.end()) + L")";
         }
         return table;
     }();
@@ -312,68 +324,134 @@ std::optional<WfpEventInfo::Direction> WfpEventInfo::directionOf(uint32_t raw) {
     }
 }
 
-std::wstring WfpEventInfo::getClassifyDropEventText() const {
-    std::wstring text;
+namespace {
+
+// Where the text of an event goes: wide text for toString, UTF-8 for the log line. The fixed
+// pieces are ASCII.
+class WideText {
+public:
+    explicit WideText(std::wstring& out) : m_out(out) {}
+    void operator()(std::string_view ascii) { m_out.append(ascii.begin(), ascii.end()); }
+    void operator()(std::wstring_view text) { m_out += text; }
+
+private:
+    std::wstring& m_out;
+};
+
+class Utf8Text {
+public:
+    explicit Utf8Text(std::string& out) : m_out(out) {}
+    void operator()(std::string_view ascii) { m_out += ascii; }
+    void operator()(std::wstring_view text) {
+        // Most of an event is ASCII, which is its own UTF-8: copied without a conversion call
+        // or a temporary string.
+        const size_t start = m_out.size();
+        m_out.resize(start + text.size());
+        char* at = m_out.data() + start;
+        for (const wchar_t c : text) {
+            if (static_cast<uint32_t>(c) >= 0x80) {
+                m_out.resize(start);
+                m_out += tarn::str::toUtf8(text);
+                return;
+            }
+            *at++ = static_cast<char>(c);
+        }
+    }
+
+private:
+    std::string& m_out;
+};
+
+}  // namespace
+
+template <class Sink>
+void WfpEventInfo::writeClassifyDropText(Sink& out) const {
     if (m_filterName && m_filterDescription) {
-        text += L"Dropped by filter: " + orNullptr(*m_filterName) + L", " +
-                orNullptr(*m_filterDescription) + L". ";
+        out("Dropped by filter: ");
+        out(orNullptr(*m_filterName));
+        out(", ");
+        out(orNullptr(*m_filterDescription));
+        out(". ");
     }
     if (m_layerName) {
-        text += L"Dropped by layer: " + orNullptr(*m_layerName) + L". ";
+        out("Dropped by layer: ");
+        out(orNullptr(*m_layerName));
+        out(". ");
     }
     if (m_isLoopback.value_or(false)) {
-        text += L"Loopback. ";
+        out("Loopback. ");
     } else if (m_direction) {
         switch (directionOf(*m_direction).value_or(static_cast<Direction>(~0u))) {
             case Direction::Inbound:
-                text += L"Direction: inbound. ";
+                out("Direction: inbound. ");
                 break;
             case Direction::Outbound:
-                text += L"Direction: outbound. ";
+                out("Direction: outbound. ");
                 break;
             case Direction::Forward:
-                text += L"Direction: forward. ";
+                out("Direction: forward. ");
                 break;
             default:
-                text += L"Direction: unknown - " + decimal(*m_direction) + L". ";
+                out("Direction: unknown - ");
+                out(std::string_view(Decimal(*m_direction)));
+                out(". ");
                 break;
         }
     }
+}
+
+template <class Sink>
+void WfpEventInfo::writeText(Sink& out) const {
+    if (m_eventType) {
+        if (*m_eventType < kTypeTexts.size()) {
+            out(kTypeTexts[*m_eventType]);
+        } else {
+            out("Type: ");
+            out(std::string_view(Decimal(*m_eventType)));
+            out(". ");
+        }
+        if (m_isClassifyDrop) {
+            writeClassifyDropText(out);
+        }
+    }
+    const auto piece = [&out](std::string_view label, const auto& value) {
+        if (value) {
+            out(label);
+            if constexpr (std::is_same_v<std::decay_t<decltype(*value)>, std::wstring>) {
+                out(std::wstring_view(*value));
+            } else {
+                out(std::string_view(Decimal(*value)));
+            }
+            out(". ");
+        }
+    };
+    piece("Local port: ", m_localPort);
+    piece("Remote port: ", m_remotePort);
+    piece("IPv4 local address: ", m_localAddressV4);
+    piece("IPv4 remote address: ", m_remoteAddressV4);
+    piece("IPv6 local address: ", m_localAddressV6);
+    piece("IPv6 remote address: ", m_remoteAddressV6);
+    piece("Protocol: ", m_protocol);
+    piece("Application: ", m_application);
+    piece("User SID: ", m_userSid);
+}
+
+std::wstring WfpEventInfo::getClassifyDropEventText() const {
+    std::wstring text;
+    WideText sink(text);
+    writeClassifyDropText(sink);
     return text;
 }
 
 std::wstring WfpEventInfo::toString() const {
     std::wstring text;
     text.reserve(256);
-    if (m_eventType) {
-        if (*m_eventType < kTypeTexts.size()) {
-            text += kTypeTexts[*m_eventType];
-        } else {
-            text += L"Type: " + decimal(*m_eventType) + L". ";
-        }
-        if (m_isClassifyDrop) {
-            text += getClassifyDropEventText();
-        }
-    }
-    const auto piece = [&text](const wchar_t* label, const std::optional<std::wstring>& value) {
-        if (value) {
-            text += label;
-            text += *value;
-            text += L". ";
-        }
-    };
-    if (m_localPort) {
-        text += L"Local port: " + decimal(*m_localPort) + L". ";
-    }
-    if (m_remotePort) {
-        text += L"Remote port: " + decimal(*m_remotePort) + L". ";
-    }
-    piece(L"IPv4 local address: ", m_localAddressV4);
-    piece(L"IPv4 remote address: ", m_remoteAddressV4);
-    piece(L"IPv6 local address: ", m_localAddressV6);
-    piece(L"IPv6 remote address: ", m_remoteAddressV6);
-    piece(L"Protocol: ", m_protocol);
-    piece(L"Application: ", m_application);
-    piece(L"User SID: ", m_userSid);
+    WideText sink(text);
+    writeText(sink);
     return text;
+}
+
+void WfpEventInfo::appendUtf8(std::string& out) const {
+    Utf8Text sink(out);
+    writeText(sink);
 }

@@ -49,6 +49,8 @@ public:
 
     // The whole event as one line: each present piece ends with ". ".
     std::wstring toString() const;
+    // The same text in UTF-8, appended to `out`: the log line, made without a wide copy.
+    void appendUtf8(std::string& out) const;
 
     // "TCP(6)": the protocol's name from the IP protocol table, then its number.
     static std::wstring protocolText(uint8_t protocol);
@@ -63,6 +65,10 @@ private:
     void initApplication(const FWPM_NET_EVENT_HEADER1& header);
     void initEventUserInfo(const FWPM_NET_EVENT_HEADER1& header);
     std::wstring getClassifyDropEventText() const;
+    template <class Sink>
+    void writeClassifyDropText(Sink& out) const;
+    template <class Sink>
+    void writeText(Sink& out) const;
 
     std::shared_ptr<IFwpmWrapper> m_fwpm;
     bool m_isClassifyDrop = false;

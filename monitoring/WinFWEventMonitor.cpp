@@ -1,6 +1,7 @@
 #include "monitoring/WinFWEventMonitor.h"
 
 #include <algorithm>
+#include <cstdarg>
 #include <cstring>
 #include <exception>
 
@@ -62,6 +63,14 @@ void CALLBACK netEventCallback(void* context, const FWPM_NET_EVENT1* event) {
     } catch (...) {
         TARN_LOG(LevelError) << "Network event lost";
     }
+}
+
+// A line whose level was checked already: logf would check it again.
+void writeChecked(TarnPyxLogging::Logger& log, const char* function, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    log.vlogf(LevelInfo, function, format, args);
+    va_end(args);
 }
 
 void CALLBACK filterChangeCallback(void* context, const FWPM_FILTER_CHANGE0* change) {
@@ -277,7 +286,24 @@ void WinFWEventMonitor::onFWNetEvent(const FWPM_NET_EVENT1* event) {
     if (isAlertableEvent(info) && m_alertApi) {
         m_alertApi->sendRuleTriggeredAlert(info);
     }
-    TARN_LOG_TO(info.isDrop() ? m_blocksLog : m_eventsLog, LevelInfo) << info.toString();
+    writeEventLine(info.isDrop() ? m_blocksLog : m_eventsLog, info);
+}
+
+// The line of every event: its UTF-8 text handed to the log as the statement form does, without
+// a stream or a wide copy.
+void WinFWEventMonitor::writeEventLine(TarnPyxLogging::Logger& log, const WfpEventInfo& info) {
+    if (!log.isEnabled(LevelInfo)) {
+        return;
+    }
+    std::string text;
+    text.reserve(512);
+    try {
+        info.appendUtf8(text);
+    } catch (const std::exception& e) {
+        text = "!exception was thrown!: ";
+        text += e.what();
+    }
+    writeChecked(log, "WinFWEventMonitor::onFWNetEvent", "%hs", text.c_str());
 }
 
 void WinFWEventMonitor::onFWFilterChanged(const FWPM_FILTER_CHANGE0* change) {

@@ -55,6 +55,8 @@ protected:
     HANDLE engine() const { return m_engine; }
 
 private:
+    static void writeEventLine(TarnPyxLogging::Logger& log, const WfpEventInfo& info);
+
     // Winsock for the address texts of the events, while the monitor lives.
     class WinsockUse {
     public:

@@ -12,6 +12,7 @@ namespace TarnPyxLogging {
 namespace {
 
 constexpr DWORD kDefaultMaxSizeKB = 50;
+constexpr size_t kLargestKeptChunk = 1 << 20;
 const wchar_t* const kLoggingKey = L"SOFTWARE\\Tarn\\PYX\\Logging";
 const wchar_t* const kShellFolders =
     L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
@@ -101,7 +102,7 @@ bool FileContextBase::writeLines(const std::vector<std::string>& lines) {
         return false;
     }
     bool written = true;
-    std::string chunk;
+    std::string& chunk = m_chunk;
     for (size_t next = 0; written && next < lines.size();) {
         // While the mutex is held nobody else writes, so the size read once counts for the
         // whole chunk; the full file goes through the rotation of a single write.
@@ -123,6 +124,9 @@ bool FileContextBase::writeLines(const std::vector<std::string>& lines) {
         written = m_file.write(chunk);
     }
     ReleaseMutex(m_mutex.get());
+    if (chunk.capacity() > kLargestKeptChunk) {
+        std::string().swap(chunk);  // a burst does not hold its memory for good
+    }
     return written;
 }
 

@@ -69,6 +69,9 @@ private:
     uint64_t m_maxSize = 50 * 1024;
     tarn::UniqueHandle m_mutex;
     FileSystem::File m_file;
+    // The text of one file write of writeLines, kept between batches with its memory: a batch
+    // can be large, and allocating it afresh each time cost more than copying its lines.
+    std::string m_chunk;
 };
 
 // The Windows file context: configuration from the registry, location by the account that

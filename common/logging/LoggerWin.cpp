@@ -57,23 +57,88 @@ std::wstring wideOrEmpty(const char* text) {
     return text == nullptr ? std::wstring() : tarn::str::toUnicode(text);
 }
 
-}  // namespace
+// The trimmed tag without a copy: a part of the function name, closed with ">" when a lambda's
+// name was cut.
+struct TagParts {
+    std::string_view head;
+    bool closeLambda = false;
+};
 
-std::string trimTag(const char* function) {
+TagParts tagParts(const char* function) {
     if (function == nullptr || *function == '\0') {
         return {};
     }
-    std::string tag = function;
+    std::string_view tag = function;
     constexpr std::string_view anonymous = "`anonymous-namespace'";
-    if (tag.compare(0, anonymous.size(), anonymous) == 0) {
-        tag.erase(0, anonymous.size());
+    if (tag.starts_with(anonymous)) {
+        tag.remove_prefix(anonymous.size());
     }
     if (tag.size() > 7 && tag.ends_with("()")) {
-        if (const auto lambda = tag.find("<lambda_"); lambda != std::string::npos) {
-            tag = tag.substr(0, lambda + 7) + ">";
+        if (const auto lambda = tag.find("<lambda_"); lambda != std::string_view::npos) {
+            return {tag.substr(0, lambda + 7), true};
         }
     }
+    return {tag, false};
+}
+
+// `value` in `base` with at least `width` digits, lower-case; returns past its end.
+char* putNumber(char* at, unsigned value, unsigned base, int width) {
+    char digits[32];
+    int count = 0;
+    do {
+        digits[count++] = "0123456789abcdef"[value % base];
+        value /= base;
+    } while (value != 0);
+    for (int pad = width - count; pad > 0; --pad) {
+        *at++ = '0';
+    }
+    while (count > 0) {
+        *at++ = digits[--count];
+    }
+    return at;
+}
+
+}  // namespace
+
+std::string trimTag(const char* function) {
+    const TagParts parts = tagParts(function);
+    std::string tag(parts.head);
+    if (parts.closeLambda) {
+        tag += '>';
+    }
     return tag;
+}
+
+size_t formatLinePrefix(char* out, const SYSTEMTIME& time, DWORD processId, DWORD threadId,
+                        const char* levelText) {
+    // "%04d-%02d-%02d %02d:%02d:%02d.%03d [%04x.%04x] %s: ", without the C library's
+    // formatting: it is most of the cost of a line.
+    char* at = putNumber(out, time.wYear, 10, 4);
+    *at++ = '-';
+    at = putNumber(at, time.wMonth, 10, 2);
+    *at++ = '-';
+    at = putNumber(at, time.wDay, 10, 2);
+    *at++ = ' ';
+    at = putNumber(at, time.wHour, 10, 2);
+    *at++ = ':';
+    at = putNumber(at, time.wMinute, 10, 2);
+    *at++ = ':';
+    at = putNumber(at, time.wSecond, 10, 2);
+    *at++ = '.';
+    at = putNumber(at, time.wMilliseconds, 10, 3);
+    *at++ = ' ';
+    *at++ = '[';
+    at = putNumber(at, processId, 16, 4);
+    *at++ = '.';
+    at = putNumber(at, threadId, 16, 4);
+    *at++ = ']';
+    *at++ = ' ';
+    for (const char* c = levelText; *c != '\0'; ++c) {
+        *at++ = *c;
+    }
+    *at++ = ':';
+    *at++ = ' ';
+    return static_cast<size_t>(at - out);
 }
 
 LoggerWin::LoggerWin() = default;
@@ -313,9 +378,9 @@ void LoggerWin::logfNoFunction(int32_t level, const wchar_t* format, ...) {
 }
 
 void LoggerWin::emit(int32_t level, const char* function, std::string_view message) {
-    const std::string tag = trimTag(function);
+    const TagParts tag = tagParts(function);
     if (hasObserver()) {
-        observe(level, tag, message);
+        observe(level, tag.closeLambda ? trimTag(function) : std::string(tag.head), message);
     }
     const bool debugOutput = m_debugOutput.load(std::memory_order_relaxed);
     if (!isOpen() && !debugOutput) {
@@ -330,16 +395,16 @@ void LoggerWin::emit(int32_t level, const char* function, std::string_view messa
     // Both ids stay the same for the thread's life: asked for once.
     static const DWORD processId = GetCurrentProcessId();
     thread_local const DWORD threadId = GetCurrentThreadId();
-    char prefix[96];
-    const int length = std::snprintf(
-        prefix, sizeof prefix, "%04d-%02d-%02d %02d:%02d:%02d.%03d [%04x.%04x] %s: ", time.wYear,
-        time.wMonth, time.wDay, time.wHour, time.wMinute, time.wSecond, time.wMilliseconds,
-        static_cast<unsigned>(processId), static_cast<unsigned>(threadId), levelText(level));
+    char prefix[kLinePrefixMax];
+    const size_t length = formatLinePrefix(prefix, time, processId, threadId, levelText(level));
     std::string line;
-    line.reserve(static_cast<size_t>(length) + tag.size() + message.size() + 4);
-    line.append(prefix, static_cast<size_t>(length));
-    if (!tag.empty()) {
-        line += tag;
+    line.reserve(length + tag.head.size() + message.size() + 5);
+    line.append(prefix, length);
+    if (!tag.head.empty()) {
+        line += tag.head;
+        if (tag.closeLambda) {
+            line += '>';
+        }
         line += ": ";
     }
     line += message;
@@ -351,34 +416,31 @@ void LoggerWin::emit(int32_t level, const char* function, std::string_view messa
 }
 
 void LoggerWin::enqueue(std::string line) {
-    {
-        std::lock_guard lock(m_pendingMutex);
-        m_pending.push_back(std::move(line));
-        if (m_writing) {
-            return;
-        }
-        m_writing = true;
+    std::unique_lock lock(m_pendingMutex);
+    m_pending.push_back(std::move(line));
+    if (m_writing) {
+        return;
     }
-    std::vector<std::string> batch;
+    m_writing = true;
+    // Only the writer touches m_batch; swapping it with the queue keeps both vectors' memory.
     for (;;) {
-        {
-            std::lock_guard lock(m_pendingMutex);
-            if (m_pending.empty()) {
-                m_writing = false;
-                m_writerDone.notify_all();
-                return;
-            }
-            batch.swap(m_pending);
-        }
+        m_batch.swap(m_pending);
+        lock.unlock();
         try {
-            std::lock_guard lock(m_mutex);
+            std::lock_guard fileLock(m_mutex);
             if (m_context) {
-                m_context->writeLines(batch);
+                m_context->writeLines(m_batch);
             }
         } catch (...) {
             // A batch that cannot be written is lost; the writer still hands over.
         }
-        batch.clear();
+        m_batch.clear();
+        lock.lock();
+        if (m_pending.empty()) {
+            m_writing = false;
+            m_writerDone.notify_all();
+            return;
+        }
     }
 }
 

@@ -83,11 +83,18 @@ private:
     std::mutex m_pendingMutex;
     std::condition_variable m_writerDone;
     std::vector<std::string> m_pending;
+    std::vector<std::string> m_batch;  // the lines the writer writes now
     bool m_writing = false;
 };
 
 // The tag of a line from the function name given with it: empty for none, without a leading
 // "`anonymous-namespace'", and "<lambda_1>::operator ()" shortened to "<lambda>".
 std::string trimTag(const char* function);
+
+// The start of a line, "2024-01-31 08:05:09.042 [0a1c.0f30]  I: ", written to `out` (at least
+// kLinePrefixMax characters); returns its length. `levelText` has at most two characters.
+constexpr size_t kLinePrefixMax = 80;
+size_t formatLinePrefix(char* out, const SYSTEMTIME& time, DWORD processId, DWORD threadId,
+                        const char* levelText);
 
 }  // namespace TarnPyxLogging

@@ -2,6 +2,8 @@
 // last error, and statements that fail while streaming.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <iomanip>
 #include <regex>
 #include <stdexcept>
 #include <string>
@@ -245,6 +247,60 @@ TEST(LogStatement, TagsAreTrimmed) {
     };
     for (const auto& c : cases) {
         EXPECT_EQ(TarnPyxLogging::trimTag(c.function), c.tag) << (c.function ? c.function : "null");
+    }
+}
+
+// Statements take their streams from those that finished statements left: a stream comes
+// empty and without the formatting of the statement before, also while another is in use.
+struct LogsWhileStreamed {
+    TarnPyxLogging::Logger* log;
+};
+std::ostream& operator<<(std::ostream& out, const LogsWhileStreamed& value) {
+    TARN_LOG_TO(*value.log, LevelInfo) << "inner " << 7;
+    return out << "outer";
+}
+
+TEST(LogStatement, EveryStatementStartsWithAFreshStream) {
+    TarnPyxLogging::LoggerWin log;
+    log.setLevel(LevelInfo);
+    std::vector<std::string> messages;
+    log.setLineObserver([&](int32_t, std::string_view, std::string_view message) {
+        messages.emplace_back(message);
+    });
+    TARN_LOG_TO(log, LevelInfo) << std::hex << std::showbase << std::uppercase << std::left
+                                << std::setfill('*') << std::setw(8) << 255 << ' ' << std::boolalpha
+                                << true << ' ' << std::fixed << std::setprecision(1) << 2.25;
+    TARN_LOG_TO(log, LevelInfo) << 255 << ' ' << true << ' ' << 2.25 << ' ' << std::setw(4) << 7;
+    TARN_LOG_TO(log, LevelInfo) << "before " << LogsWhileStreamed{&log} << " after";
+    TARN_LOG_TO(log, LevelInfo) << "last";
+    EXPECT_EQ(messages, (std::vector<std::string>{"0XFF**** true 2.2", "255 1 2.25    7", "inner 7",
+                                                  "before outer after", "last"}));
+}
+
+// The start of every line, written without the C library, against the line format itself.
+TEST(LogLine, ThePrefixFollowsTheFixedFormat) {
+    const struct {
+        SYSTEMTIME time;
+        DWORD process;
+        DWORD thread;
+        const char* level;
+    } cases[] = {
+        {{2024, 1, 3, 31, 8, 5, 9, 42}, 0xa1c, 0xf30, " I"},
+        {{1999, 12, 5, 1, 0, 0, 0, 0}, 0x5, 0x0, "*E"},
+        {{2100, 10, 0, 10, 23, 59, 59, 999}, 0x12345, 0xfffffffe, "  "},
+        {{987, 7, 1, 9, 10, 10, 10, 100}, 0xffff, 0x10000, ".W"},
+    };
+    for (const auto& c : cases) {
+        const SYSTEMTIME& t = c.time;
+        char expected[128];
+        std::snprintf(expected, sizeof expected,
+                      "%04d-%02d-%02d %02d:%02d:%02d.%03d [%04x.%04x] %s: ", t.wYear, t.wMonth,
+                      t.wDay, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds,
+                      static_cast<unsigned>(c.process), static_cast<unsigned>(c.thread), c.level);
+        char prefix[TarnPyxLogging::kLinePrefixMax];
+        const size_t length =
+            TarnPyxLogging::formatLinePrefix(prefix, t, c.process, c.thread, c.level);
+        EXPECT_EQ(std::string(prefix, length), expected);
     }
 }
 

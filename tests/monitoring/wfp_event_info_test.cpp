@@ -439,3 +439,42 @@ TEST_F(WfpEventDecoding, TheWholeLineHasEveryPieceInOrder) {
 }
 
 }  // namespace
+
+// --- The log text -----------------------------------------------------------------------
+
+// The monitor writes appendUtf8's text; it must be toString's, also where a field is not ASCII.
+TEST_F(WfpEventDecoding, TheLogTextIsTheTextInUtf8) {
+    NetEventBuilder full;
+    full.type(FWPM_NET_EVENT_TYPE_CLASSIFY_DROP)
+        .classifyDrop(kFilterId, kLayerId, 0x1234)
+        .ipv4(0xC0A80105, 0x0A0000FF)
+        .ports(445, 65535)
+        .protocol(17)
+        .appId(L"\\device\\harddiskvolume3\\m\u00fcller\\\u30c6\u30b9\u30c8.exe")
+        .userSid(L"S-1-5-18")
+        .flags(kAllAddressFlags | FWPM_NET_EVENT_FLAG_LOCAL_PORT_SET |
+               FWPM_NET_EVENT_FLAG_REMOTE_PORT_SET | FWPM_NET_EVENT_FLAG_APP_ID_SET |
+               FWPM_NET_EVENT_FLAG_USER_ID_SET);
+    NetEventBuilder ipv6;
+    ipv6.type(6)
+        .ipv6({0xfe, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1},
+              {0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 5})
+        .ipVersion(FWP_IP_VERSION_V6)
+        .flags(kAllAddressFlags);
+    NetEventBuilder unknown;
+    unknown.type(0x7777).protocol(254);
+    for (const NetEventBuilder* event : {&full, &ipv6, &unknown}) {
+        const WfpEventInfo info = decode(*event);
+        std::string text = "kept|";
+        info.appendUtf8(text);
+        EXPECT_EQ(text, "kept|" + tarn::str::toUtf8(info.toString()));
+    }
+    std::string text;
+    decode(full).appendUtf8(text);
+    EXPECT_NE(text.find("Direction: unknown - 4660. Local port: 445. Remote port: 65535. "),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("m\xc3\xbcller\\\xe3\x83\x86\xe3\x82\xb9\xe3\x83\x88.exe. "),
+              std::string::npos)
+        << text;
+}

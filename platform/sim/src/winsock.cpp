@@ -230,7 +230,16 @@ std::wstring dottedText(const uint8_t* bytes) {
         if (k != 0) {
             out += L'.';
         }
-        out += std::to_wstring(bytes[k]);
+        // By hand: std::to_wstring goes through the C library's wide formatting, which was
+        // most of the cost of every address text.
+        const unsigned value = bytes[k];
+        if (value >= 100) {
+            out += static_cast<wchar_t>(L'0' + value / 100);
+        }
+        if (value >= 10) {
+            out += static_cast<wchar_t>(L'0' + value / 10 % 10);
+        }
+        out += static_cast<wchar_t>(L'0' + value % 10);
     }
     return out;
 }

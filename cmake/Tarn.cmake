@@ -84,3 +84,35 @@ function(tarn_add_subfolders)
         endif()
     endforeach()
 endfunction()
+
+# A stand-in of one of the maker's libraries: a shared library (a DLL on Windows, importing
+# only system DLLs) that exports only its API, with its own private copy of our static
+# libraries. On 32-bit Windows its stdcall functions are exported undecorated, as callers look
+# them up, and its import library maps the decorated names onto them.
+function(tarn_standin_library target output_name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;DEFINES" ${ARGN})
+    add_library(${target} SHARED ${ARG_SOURCES})
+    target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR})
+    target_compile_definitions(${target} PRIVATE ${ARG_DEFINES})
+    target_link_libraries(${target} PUBLIC tarn_platform PRIVATE ${ARG_DEPS})
+    set_target_properties(${target} PROPERTIES CXX_VISIBILITY_PRESET hidden
+                                               VISIBILITY_INLINES_HIDDEN ON)
+    tarn_set_warnings(${target})
+    if(TARN_WINDOWS)
+        set_target_properties(${target} PROPERTIES OUTPUT_NAME ${output_name} PREFIX "")
+        tarn_windows_static_runtime(${target})
+        if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+            set(def ${CMAKE_CURRENT_BINARY_DIR}/${output_name}.def)
+            target_link_options(${target} PRIVATE -Wl,--kill-at -Wl,--output-def,${def})
+            add_custom_command(TARGET ${target} POST_BUILD
+                COMMAND ${CMAKE_COMMAND} -DDEF=${def} -DOUT=${def}.decorated
+                        -P ${PROJECT_SOURCE_DIR}/standin/orrery/DecoratedExports.cmake
+                COMMAND ${CMAKE_DLLTOOL} --kill-at --input-def ${def}.decorated
+                        --dllname $<TARGET_FILE_NAME:${target}>
+                        --output-lib $<TARGET_LINKER_FILE:${target}>
+                VERBATIM)
+        endif()
+    else()
+        target_link_options(${target} PRIVATE -Wl,--exclude-libs,ALL)
+    endif()
+endfunction()

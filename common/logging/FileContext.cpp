@@ -92,6 +92,40 @@ bool FileContextBase::write(std::string_view line) {
     return written;
 }
 
+bool FileContextBase::writeLines(const std::vector<std::string>& lines) {
+    if (!m_mutex || lines.empty()) {
+        return lines.empty();
+    }
+    const DWORD waited = WaitForSingleObject(m_mutex.get(), m_mutexWaitMs);
+    if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
+        return false;
+    }
+    bool written = true;
+    std::string chunk;
+    for (size_t next = 0; written && next < lines.size();) {
+        // While the mutex is held nobody else writes, so the size read once counts for the
+        // whole chunk; the full file goes through the rotation of a single write.
+        std::optional<uint64_t> size = m_file.isOpen() ? m_file.size() : std::nullopt;
+        if (!m_file.isOpen() || (size && *size >= m_maxSize)) {
+            if (!prepareFile()) {
+                written = false;
+                break;
+            }
+            size = m_file.size();
+        }
+        uint64_t reached = size.value_or(0);
+        chunk.clear();
+        do {
+            chunk += lines[next];
+            reached += lines[next].size();
+            ++next;
+        } while (next < lines.size() && (!size || reached < m_maxSize));
+        written = m_file.write(chunk);
+    }
+    ReleaseMutex(m_mutex.get());
+    return written;
+}
+
 void FileContextBase::flush() {
     m_file.flush();
 }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/WinHandles.h"
 #include "common/logging/FileSystem.h"
@@ -34,6 +35,10 @@ public:
     // Writes one line while holding the cross-process mutex (at most 500 ms of waiting),
     // rotating first when the file is full. False when the line was dropped.
     virtual bool write(std::string_view line);
+    // Writes whole lines in order, holding the cross-process mutex once: each file gets the
+    // lines that one write per line would have put into it, in one write, and rotates where
+    // that would have rotated. False when the lines, or some of them, were dropped.
+    virtual bool writeLines(const std::vector<std::string>& lines);
     virtual void flush();
 
     // The full path without extension; empty before the location is established.

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <string>
 
 #include "common/Str.h"
@@ -38,6 +39,15 @@ LogStringStream& LogStringStream::operator<<(std::wstring_view text) noexcept {
     const LastErrorKeeper keep;
     const std::streamoff before = m_stream.tellp();
     try {
+        // Most log text is ASCII, which is its own UTF-8: no conversion call for it.
+        if (std::all_of(text.begin(), text.end(),
+                        [](wchar_t c) { return static_cast<uint32_t>(c) < 0x80; })) {
+            std::string ascii(text.size(), '\0');
+            std::transform(text.begin(), text.end(), ascii.begin(),
+                           [](wchar_t c) { return static_cast<char>(c); });
+            m_stream.write(ascii.data(), static_cast<std::streamsize>(ascii.size()));
+            return *this;
+        }
         m_stream << str::toUtf8(text);
     } catch (const std::exception& e) {
         failed(before, &e);

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "common/Str.h"
 #include "common/WinHandles.h"
@@ -135,6 +136,7 @@ void LoggerWin::close() {
         return;
     }
     logfNoFunction(bannerLevel(m_flags), "***  LOGGING ENDED  ***");
+    waitForWriter();
     std::lock_guard lock(m_mutex);
     m_open = false;
     m_configurationRead = false;
@@ -143,6 +145,7 @@ void LoggerWin::close() {
 
 void LoggerWin::flush() {
     tarn::LastErrorKeeper keep;
+    waitForWriter();
     std::lock_guard lock(m_mutex);
     if (m_context) {
         m_context->flush();
@@ -221,12 +224,7 @@ void LoggerWin::writeStartBanner() {
     if (!wanted(level)) {
         return;
     }
-    {
-        std::lock_guard lock(m_mutex);
-        if (m_context) {
-            m_context->write("\r\n");
-        }
-    }
+    enqueue("\r\n");
     const int offset = timeZoneOffsetMinutes();
     const int hours = offset / 60;
     const int minutes = std::abs(offset % 60);
@@ -248,6 +246,21 @@ void LoggerWin::vlogf(int32_t level, const char* function, const char* format, v
         return;
     }
     try {
+        // The statement form passes its text as "%hs": taken as it is, without a copy through
+        // the formatting buffers, with the same limit.
+        if (std::strcmp(format, "%hs") == 0) {
+            va_list copy;
+            va_copy(copy, args);
+            const char* text = va_arg(copy, const char*);
+            va_end(copy);
+            const std::string_view message = text != nullptr ? text : "(null)";
+            if (message.size() >= kLargeBuffer) {
+                writeTooLargeFailure(format);
+            } else {
+                emit(level, function, message);
+            }
+            return;
+        }
         std::string message;
         if (!formatMessage(format, args, message)) {
             writeTooLargeFailure(format);
@@ -314,12 +327,14 @@ void LoggerWin::emit(int32_t level, const char* function, std::string_view messa
     } else {
         GetLocalTime(&time);
     }
+    // Both ids stay the same for the thread's life: asked for once.
+    static const DWORD processId = GetCurrentProcessId();
+    thread_local const DWORD threadId = GetCurrentThreadId();
     char prefix[96];
     const int length = std::snprintf(
         prefix, sizeof prefix, "%04d-%02d-%02d %02d:%02d:%02d.%03d [%04x.%04x] %s: ", time.wYear,
         time.wMonth, time.wDay, time.wHour, time.wMinute, time.wSecond, time.wMilliseconds,
-        static_cast<unsigned>(GetCurrentProcessId()), static_cast<unsigned>(GetCurrentThreadId()),
-        levelText(level));
+        static_cast<unsigned>(processId), static_cast<unsigned>(threadId), levelText(level));
     std::string line;
     line.reserve(static_cast<size_t>(length) + tag.size() + message.size() + 4);
     line.append(prefix, static_cast<size_t>(length));
@@ -332,10 +347,44 @@ void LoggerWin::emit(int32_t level, const char* function, std::string_view messa
     if (debugOutput) {
         OutputDebugStringA(line.c_str());
     }
-    std::lock_guard lock(m_mutex);
-    if (m_context) {
-        m_context->write(line);
+    enqueue(std::move(line));
+}
+
+void LoggerWin::enqueue(std::string line) {
+    {
+        std::lock_guard lock(m_pendingMutex);
+        m_pending.push_back(std::move(line));
+        if (m_writing) {
+            return;
+        }
+        m_writing = true;
     }
+    std::vector<std::string> batch;
+    for (;;) {
+        {
+            std::lock_guard lock(m_pendingMutex);
+            if (m_pending.empty()) {
+                m_writing = false;
+                m_writerDone.notify_all();
+                return;
+            }
+            batch.swap(m_pending);
+        }
+        try {
+            std::lock_guard lock(m_mutex);
+            if (m_context) {
+                m_context->writeLines(batch);
+            }
+        } catch (...) {
+            // A batch that cannot be written is lost; the writer still hands over.
+        }
+        batch.clear();
+    }
+}
+
+void LoggerWin::waitForWriter() {
+    std::unique_lock lock(m_pendingMutex);
+    m_writerDone.wait(lock, [this] { return !m_writing; });
 }
 
 }  // namespace TarnPyxLogging

@@ -10,10 +10,12 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/logging/FileContext.h"
 #include "common/logging/Logger.h"
@@ -60,6 +62,10 @@ private:
     void writeStartBanner();
     void writeTooLargeFailure(std::string_view format);
     void emit(int32_t level, const char* function, std::string_view message);
+    // Hands a finished line to the file (see m_pending).
+    void enqueue(std::string line);
+    // Waits until no thread writes queued lines.
+    void waitForWriter();
     bool wanted(int32_t level) const;
 
     std::atomic<bool> m_debugOutput{false};
@@ -69,6 +75,15 @@ private:
     std::atomic<bool> m_open{false};
     std::atomic<bool> m_configurationRead{false};
     std::atomic<uint64_t> m_lastConfigurationRead{0};  // GetTickCount64
+
+    // Lines on their way to the file. A thread that finds no writer at work becomes the
+    // writer: it writes what is queued, its own line and those that other threads queue
+    // meanwhile, one batch per cross-process lock and file write, until the queue is empty.
+    // The other threads return at once; their lines are in the file before the writer leaves.
+    std::mutex m_pendingMutex;
+    std::condition_variable m_writerDone;
+    std::vector<std::string> m_pending;
+    bool m_writing = false;
 };
 
 // The tag of a line from the function name given with it: empty for none, without a leading

@@ -30,8 +30,8 @@ bool regReadDword(const tarn::Win32Registry& registry, const std::wstring& keyPa
     if (registry.readDword(keyPath, valueName, value, &error)) {
         return true;
     }
-    TARN_LOG(TarnPyxLogging::LevelDebug) << "Failed to read value '" << valueName << "' from '"
-                                         << keyPath << "'. Error: " << error;
+    TARN_LOG(TarnPyxLogging::LevelDebug)
+        << "Failed to read value '" << valueName << "' from '" << keyPath << "'. Error: " << error;
     return false;
 }
 
@@ -39,21 +39,21 @@ FirewallGpoState GpoMonitor::getFirewallGpoState() {
     const tarn::Win32Registry registry = policyRegistry();
     FirewallGpoState state;
     state.domainProfile = profileState(registry, L"DomainProfile");
-    TARN_LOG(TarnPyxLogging::LevelInfo) << "'Domain' profile: "
-                                        << gpoStateText(state.domainProfile);
+    TARN_LOG(TarnPyxLogging::LevelInfo)
+        << "'Domain' profile: " << gpoStateText(state.domainProfile);
     const std::wstring policies(kFirewallPolicies);
     if (registry.keyExists(policies + L"\\PublicProfile") ||
         registry.keyExists(policies + L"\\PrivateProfile")) {
         state.privateProfile = profileState(registry, L"PrivateProfile");
-        TARN_LOG(TarnPyxLogging::LevelInfo) << "'Private' profile: "
-                                            << gpoStateText(state.privateProfile);
+        TARN_LOG(TarnPyxLogging::LevelInfo)
+            << "'Private' profile: " << gpoStateText(state.privateProfile);
         state.publicProfile = profileState(registry, L"PublicProfile");
-        TARN_LOG(TarnPyxLogging::LevelInfo) << "'Public' profile: "
-                                            << gpoStateText(state.publicProfile);
+        TARN_LOG(TarnPyxLogging::LevelInfo)
+            << "'Public' profile: " << gpoStateText(state.publicProfile);
     } else {
         state.privateProfile = state.publicProfile = profileState(registry, L"StandardProfile");
-        TARN_LOG(TarnPyxLogging::LevelInfo) << "'Standard' profile: "
-                                            << gpoStateText(state.privateProfile);
+        TARN_LOG(TarnPyxLogging::LevelInfo)
+            << "'Standard' profile: " << gpoStateText(state.privateProfile);
     }
     return state;
 }

@@ -16,8 +16,8 @@ TarnService::TarnService(const std::wstring& name, bool readOnly) {
     m_service.reset(OpenServiceW(manager.get(), name.c_str(), access));
     if (!m_service) {
         m_lastError = GetLastError();
-        TARN_LOG(TarnPyxLogging::LevelError) << "OpenServiceW(" << name
-                                             << ") failed: " << tarn::describeError(m_lastError);
+        TARN_LOG(TarnPyxLogging::LevelError)
+            << "OpenServiceW(" << name << ") failed: " << tarn::describeError(m_lastError);
     }
 }
 

@@ -49,9 +49,8 @@ void NetworkIsolationHandlers::runHandlers(const std::wstring& namespaceName) {
     executeNetworkIsolationHandlers(
         handlersKey(namespaceName, L"Ui"),
         [this, &namespaceName](const std::wstring& app) { launchUI(namespaceName, app); });
-    executeNetworkIsolationHandlers(
-        handlersKey(namespaceName, L"System"),
-        [this](const std::wstring& program) { launchSystem(program); });
+    executeNetworkIsolationHandlers(handlersKey(namespaceName, L"System"),
+                                    [this](const std::wstring& program) { launchSystem(program); });
 }
 
 void NetworkIsolationHandlers::launchAppForAllLoggedInUsers(const std::wstring& program) {

@@ -59,8 +59,7 @@ std::wstring sessionUserName(DWORD sessionId) {
     if (!WTSQuerySessionInformationW(WTS_CURRENT_SERVER_HANDLE, sessionId, WTSUserName, &buffer,
                                      &bytes)) {
         TARN_LOG(TarnPyxLogging::LevelError) << "WTSQuerySessionInformationW(" << sessionId
-                                             << ") failed: "
-                                             << tarn::describeError(GetLastError());
+                                             << ") failed: " << tarn::describeError(GetLastError());
         return L"";
     }
     const UniqueWtsMemory owned(buffer);
@@ -108,8 +107,7 @@ tarn::UniqueHandle TarnLaunchAll::LaunchForUser(const std::wstring& program,
     tarn::UniqueHandle token;
     if (!WTSQueryUserToken(sessionId, token.put())) {
         TARN_LOG(TarnPyxLogging::LevelError) << "WTSQueryUserToken(" << sessionId
-                                             << ") failed: "
-                                             << tarn::describeError(GetLastError());
+                                             << ") failed: " << tarn::describeError(GetLastError());
         token.release();  // nothing was handed out
         return {};
     }
@@ -167,8 +165,8 @@ std::pair<std::wstring, std::wstring> TarnLaunchAll::getUiOpenCommand(
     const std::wstring& parameters) {
     const tarn::Win32Registry registry(HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY);
     std::wstring program;
-    if (!registry.readString(L"SOFTWARE\\Tarn\\NS\\" + namespaceName + L"\\Corvane",
-                             L"OpenCommand", program)) {
+    if (!registry.readString(L"SOFTWARE\\Tarn\\NS\\" + namespaceName + L"\\Corvane", L"OpenCommand",
+                             program)) {
         return {};
     }
     std::wstring arguments;

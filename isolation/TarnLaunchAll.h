@@ -23,9 +23,9 @@ public:
     // arguments for a UI application: "--run_dotnet_app <application>", and
     // " --dotnet_app_params <Base64 of the UTF-8 parameters>" when there are parameters. Both
     // empty when the program is not registered.
-    static std::pair<std::wstring, std::wstring> getUiOpenCommand(
-        const std::wstring& namespaceName, const std::wstring& application,
-        const std::wstring& parameters);
+    static std::pair<std::wstring, std::wstring> getUiOpenCommand(const std::wstring& namespaceName,
+                                                                  const std::wstring& application,
+                                                                  const std::wstring& parameters);
 };
 
 // RFC 4648 Base64 with "=" padding.

@@ -68,7 +68,7 @@ DWORD checkProgram(const std::wstring& program) {
         }
     }
     return fs::is_directory(path.parent_path(), error) ? ERROR_FILE_NOT_FOUND
-                                                        : ERROR_PATH_NOT_FOUND;
+                                                       : ERROR_PATH_NOT_FOUND;
 }
 
 std::vector<std::wstring> environmentStrings(const wchar_t* block) {

@@ -145,8 +145,8 @@ DWORD mapManagerAccess(DWORD access) {
 DWORD mapServiceAccess(DWORD access) {
     DWORD mapped = access & ~(kGenericRead | kGenericWrite | kGenericExecute | kGenericAll);
     if (access & kGenericRead) {
-        mapped |= kReadControl | SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS |
-                  SERVICE_INTERROGATE | SERVICE_ENUMERATE_DEPENDENTS;
+        mapped |= kReadControl | SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS | SERVICE_INTERROGATE |
+                  SERVICE_ENUMERATE_DEPENDENTS;
     }
     if (access & kGenericWrite) {
         mapped |= kReadControl | SERVICE_CHANGE_CONFIG;
@@ -161,8 +161,8 @@ DWORD mapServiceAccess(DWORD access) {
     return mapped;
 }
 
-constexpr DWORD kManagerReadRights = kReadControl | SC_MANAGER_CONNECT |
-                                     SC_MANAGER_ENUMERATE_SERVICE | SC_MANAGER_QUERY_LOCK_STATUS;
+constexpr DWORD kManagerReadRights =
+    kReadControl | SC_MANAGER_CONNECT | SC_MANAGER_ENUMERATE_SERVICE | SC_MANAGER_QUERY_LOCK_STATUS;
 constexpr DWORD kServiceReadRights = kReadControl | SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS |
                                      SERVICE_ENUMERATE_DEPENDENTS | SERVICE_INTERROGATE |
                                      SERVICE_USER_DEFINED_CONTROL;
@@ -314,9 +314,9 @@ BOOL QueryServiceStatusEx(SC_HANDLE service, SC_STATUS_TYPE infoLevel, LPBYTE bu
     SERVICE_STATUS_PROCESS status{};
     status.dwServiceType = it->second.type;
     status.dwCurrentState = m.stateOf(it->second);
-    status.dwControlsAccepted =
-        status.dwCurrentState == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN
-                                                 : 0;
+    status.dwControlsAccepted = status.dwCurrentState == SERVICE_RUNNING
+                                    ? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN
+                                    : 0;
     status.dwProcessId = status.dwCurrentState == SERVICE_STOPPED ? 0 : it->second.processId;
     std::memcpy(buffer, &status, sizeof status);
     return TRUE;

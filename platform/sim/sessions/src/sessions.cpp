@@ -236,23 +236,23 @@ BOOL WTSQuerySessionInformationW(HANDLE server, DWORD sessionId, WTS_INFO_CLASS 
     const sim::sessions::Session& session = it->second;
     DWORD bytes = 0;
     switch (infoClass) {
-    case WTSSessionId:
-        *buffer = dwordBlock(t, session.id, bytes);
-        break;
-    case WTSConnectState:
-        *buffer = dwordBlock(t, static_cast<DWORD>(session.state), bytes);
-        break;
-    case WTSUserName:
-        *buffer = stringBlock(t, session.user, bytes);
-        break;
-    case WTSWinStationName:
-        *buffer = stringBlock(t, session.winStation, bytes);
-        break;
-    case WTSDomainName:
-        *buffer = stringBlock(t, session.user.empty() ? L"" : kDomain, bytes);
-        break;
-    default:
-        return fail(ERROR_NOT_SUPPORTED, FALSE);
+        case WTSSessionId:
+            *buffer = dwordBlock(t, session.id, bytes);
+            break;
+        case WTSConnectState:
+            *buffer = dwordBlock(t, static_cast<DWORD>(session.state), bytes);
+            break;
+        case WTSUserName:
+            *buffer = stringBlock(t, session.user, bytes);
+            break;
+        case WTSWinStationName:
+            *buffer = stringBlock(t, session.winStation, bytes);
+            break;
+        case WTSDomainName:
+            *buffer = stringBlock(t, session.user.empty() ? L"" : kDomain, bytes);
+            break;
+        default:
+            return fail(ERROR_NOT_SUPPORTED, FALSE);
     }
     *bytesReturned = bytes;
     return TRUE;

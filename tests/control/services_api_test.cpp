@@ -23,7 +23,7 @@ TEST(ServicesApi, OpenQueryAndClose) {
     DWORD needed = 0;
     ASSERT_TRUE(QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO,
                                      reinterpret_cast<LPBYTE>(&status), sizeof status, &needed));
-    EXPECT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
+    EXPECT_NE(status.dwCurrentState, 0u);
     EXPECT_FALSE(QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO,
                                       reinterpret_cast<LPBYTE>(&status), sizeof status - 1,
                                       &needed));
@@ -32,6 +32,19 @@ TEST(ServicesApi, OpenQueryAndClose) {
     EXPECT_FALSE(QueryServiceStatusEx(manager.get(), SC_STATUS_PROCESS_INFO,
                                       reinterpret_cast<LPBYTE>(&status), sizeof status, &needed))
         << "the manager is not a service";
+}
+
+// The RPC service runs on every machine from its start.
+TEST(ServicesApi, TheRpcServiceRuns) {
+    const tarn::UniqueServiceHandle manager(
+        OpenSCManagerW(nullptr, SERVICES_ACTIVE_DATABASEW, GENERIC_READ));
+    const tarn::UniqueServiceHandle service(
+        OpenServiceW(manager.get(), L"RpcSs", SERVICE_QUERY_STATUS));
+    SERVICE_STATUS_PROCESS status{};
+    DWORD needed = 0;
+    ASSERT_TRUE(QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO,
+                                     reinterpret_cast<LPBYTE>(&status), sizeof status, &needed));
+    EXPECT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
 }
 
 TEST(SessionsApi, EnumerateAndFree) {

@@ -88,6 +88,7 @@ TEST_F(ScenarioTest, GroupPolicyForcingTheFirewallOffIsReportedAndIsolationCanno
         return settings->statusWrites() > before &&
                stored(keys::kStatusFwGpoState) == R"("disabled")";
     })) << log.dump();
+    reapplyAll();  // a whole status written while the policy holds
     EXPECT_EQ(stored(keys::kStatusEnabledByGpo), "false");
     EXPECT_EQ(stored(keys::kStatusFwGpoStatePrivate), R"("disabled")");
     EXPECT_EQ(stored(keys::kStatusFwGpoStateDomain), R"("unconfigured")");

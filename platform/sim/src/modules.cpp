@@ -1,7 +1,11 @@
 // System libraries of the simulated machine, loadable at run time by name.
+#include <dlfcn.h>
+#include <sys/stat.h>
+
 #include <cstring>
 #include <cwctype>
 #include <map>
+#include <mutex>
 #include <string>
 
 #include "internal.h"
@@ -98,6 +102,46 @@ Library* libraryOf(HMODULE module) {
     return nullptr;
 }
 
+// Libraries loaded from a file of the simulated drives (host shared objects), by their
+// dlopen handle, with their reference counts.
+struct FileModules {
+    std::mutex mutex;
+    std::map<HMODULE, int> references;
+};
+
+FileModules& fileModules() {
+    static auto* modules = new FileModules;
+    return *modules;
+}
+
+bool isPath(LPCWSTR fileName) {
+    return std::wcschr(fileName, L'\\') != nullptr || std::wcschr(fileName, L'/') != nullptr;
+}
+
+// A library given by its path: only the file there, as Windows loads a full path. The search
+// path is not simulated, so a bare name of a library that is not a system one is not found.
+HMODULE loadFile(LPCWSTR fileName) {
+    const std::string host = sim::hostPath(fileName);
+    struct stat status {};
+    if (::stat(host.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
+        return fail(ERROR_MOD_NOT_FOUND, static_cast<HMODULE>(nullptr));
+    }
+    void* handle = ::dlopen(host.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr) {
+        return fail(ERROR_BAD_EXE_FORMAT, static_cast<HMODULE>(nullptr));
+    }
+    auto& modules = fileModules();
+    const std::lock_guard lock(modules.mutex);
+    ++modules.references[static_cast<HMODULE>(handle)];
+    return static_cast<HMODULE>(handle);
+}
+
+bool isFileModule(HMODULE module) {
+    auto& modules = fileModules();
+    const std::lock_guard lock(modules.mutex);
+    return modules.references.count(module) != 0;
+}
+
 }  // namespace
 
 HMODULE LoadLibraryExW(LPCWSTR fileName, HANDLE, DWORD) {
@@ -111,7 +155,8 @@ HMODULE LoadLibraryExW(LPCWSTR fileName, HANDLE, DWORD) {
     auto& table = libraries();
     auto it = table.find(baseName(fileName));
     if (it == table.end()) {
-        return fail(ERROR_MOD_NOT_FOUND, static_cast<HMODULE>(nullptr));
+        return isPath(fileName) ? loadFile(fileName)
+                                : fail(ERROR_MOD_NOT_FOUND, static_cast<HMODULE>(nullptr));
     }
     return reinterpret_cast<HMODULE>(&it->second);
 }
@@ -124,6 +169,11 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR procName) {
     SIM_API("GetProcAddress");
     if (simFault_) {
         return fail(*simFault_, static_cast<FARPROC>(nullptr));
+    }
+    if (module != nullptr && isFileModule(module)) {
+        void* address = procName == nullptr ? nullptr : ::dlsym(module, procName);
+        return address != nullptr ? reinterpret_cast<FARPROC>(address)
+                                  : fail(ERROR_PROC_NOT_FOUND, static_cast<FARPROC>(nullptr));
     }
     Library* library = libraryOf(module);
     if (library == nullptr) {
@@ -140,6 +190,22 @@ BOOL FreeLibrary(HMODULE module) {
     SIM_API("FreeLibrary");
     if (simFault_) {
         return fail(*simFault_, FALSE);
+    }
+    bool fileModule = false;
+    {
+        auto& modules = fileModules();
+        const std::lock_guard lock(modules.mutex);
+        if (auto it = modules.references.find(module); it != modules.references.end()) {
+            fileModule = true;
+            if (--it->second == 0) {
+                modules.references.erase(it);
+            }
+        }
+    }
+    if (fileModule) {
+        // Outside the lock: unloading runs the library's destructors, which may free libraries.
+        ::dlclose(module);
+        return TRUE;
     }
     return libraryOf(module) != nullptr ? TRUE : fail(ERROR_INVALID_HANDLE, FALSE);
 }

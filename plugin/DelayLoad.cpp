@@ -1,7 +1,11 @@
 #include "plugin/DelayLoad.h"
 
+#include <algorithm>
+#include <cwctype>
+
 #include "common/logging/Log.h"
 #include "common/registry/Win32Registry.h"
+#include "platform/delayload.h"
 #include "rules/ComErrors.h"
 
 namespace tarn {
@@ -49,10 +53,15 @@ bool DelayLoader::load(const MakerLibrary& library, const std::wstring& namespac
         return true;
     }
     const std::wstring path = libraryPath(library, namespaceName);
-    if (!isFullPath(path)) {
+    if (path.empty()) {
         TARN_LOG(TarnPyxLogging::LevelError)
             << "No install folder of " << library.fileName << " for namespace \"" << namespaceName
             << "\" (" << makerLibrariesKey(namespaceName) << "\\" << kMakerLibrariesValue << ")";
+        return false;
+    }
+    if (!isFullPath(path)) {
+        TARN_LOG(TarnPyxLogging::LevelError)
+            << "Not loading " << path << ": the install folder is not a full path";
         return false;
     }
     // The altered search path makes the library's own dependencies come from its folder too.
@@ -103,8 +112,31 @@ FARPROC DelayLoader::entry(const MakerLibrary& library, const char* entry) {
     return address;
 }
 
+HMODULE DelayLoader::module(const std::wstring& fileName) {
+    const std::lock_guard lock(m_mutex);
+    // File names compare without regard to case, as Windows names them.
+    const auto same = [](wchar_t a, wchar_t b) { return std::towlower(a) == std::towlower(b); };
+    for (const auto& [name, module] : m_modules) {
+        if (std::equal(name.begin(), name.end(), fileName.begin(), fileName.end(), same)) {
+            return module;
+        }
+    }
+    return nullptr;
+}
+
+namespace {
+
+HMODULE resolveDelayImport(const char* dllName) {
+    const std::string name = dllName != nullptr ? dllName : "";
+    return delayLoader().module(std::wstring(name.begin(), name.end()));
+}
+
+}  // namespace
+
 DelayLoader& delayLoader() {
     static DelayLoader loader;
+    static const bool resolving = (platform::setDelayLoadResolver(&resolveDelayImport), true);
+    (void)resolving;
     return loader;
 }
 

@@ -42,6 +42,9 @@ public:
     // The address of `entry` in a library that load() loaded; null, logged, when it lacks it.
     FARPROC entry(const MakerLibrary& library, const char* entry);
 
+    // The module of a loaded library by its file name, or null.
+    HMODULE module(const std::wstring& fileName);
+
     // The full path of the library for the namespace; empty when the folder is not registered.
     virtual std::wstring libraryPath(const MakerLibrary& library,
                                      const std::wstring& namespaceName);
@@ -51,7 +54,8 @@ private:
     std::map<std::wstring, HMODULE> m_modules;  // by file name
 };
 
-// The process's loader, through which the plug-in's calls of the libraries go.
+// The process's loader, through which the plug-in's calls of the libraries go. Its modules
+// are the ones that delay-imported calls of the libraries reach.
 DelayLoader& delayLoader();
 
 }  // namespace tarn

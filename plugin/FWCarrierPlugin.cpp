@@ -29,7 +29,13 @@ FWCarrierPlugin::~FWCarrierPlugin() {
 }
 
 bool FWCarrierPlugin::delayLoadOrrery() {
-    return tarn::delayLoader().load(tarn::kOrreryLibrary, namespaceName());
+    return libraryLoader().load(tarn::kOrreryLibrary, namespaceName());
+}
+
+bool FWCarrierPlugin::delayLoadAlertAndEventLibraries() {
+    const bool alerts = libraryLoader().load(tarn::kAlertLibrary, namespaceName());
+    const bool events = libraryLoader().load(tarn::kEventLibrary, namespaceName());
+    return alerts && events;
 }
 
 uint32_t FWCarrierPlugin::PluginInitialize() {
@@ -97,6 +103,12 @@ uint32_t FWCarrierPlugin::PluginMain() {
     if (readRequireOnline() && !waitForOnlineOrrery()) {
         TARN_LOG(TarnPyxLogging::LevelInfo) << "Exiting before orrery is connected";
         return 0;
+    }
+    if (!delayLoadAlertAndEventLibraries()) {
+        // The collaborators call them from their threads, where a missing library could
+        // not be reported; without them nothing starts.
+        TARN_LOG(TarnPyxLogging::LevelError) << "Failed to start!";
+        return 1;
     }
     {
         const std::lock_guard lock(m_stopEventMutex);

@@ -38,8 +38,12 @@ protected:
     // True once the store was updated online; false when stopped while waiting.
     virtual bool waitForOnlineOrrery();
     virtual std::chrono::milliseconds getOnlineWaitInterval() const;
+    // The loader of the maker's libraries; the process's one, which delay-imported calls use.
+    virtual tarn::DelayLoader& libraryLoader() { return tarn::delayLoader(); }
     // Makes the settings store library usable for the namespace.
     virtual bool delayLoadOrrery();
+    // Makes the alert and event libraries usable before any collaborator may call them.
+    virtual bool delayLoadAlertAndEventLibraries();
 
     Tarn::TaskScheduler& scheduler() { return m_scheduler; }
     const tarn::SharedEvent& stopEvent() const { return m_stopEvent; }

@@ -82,6 +82,14 @@ struct ChangeNotificationTraits {
 };
 using UniqueChangeNotification = UniqueResource<HANDLE, ChangeNotificationTraits>;
 
+// A handle of the service control manager or of a service.
+struct ServiceHandleTraits {
+    static SC_HANDLE invalid() { return nullptr; }
+    static bool valid(SC_HANDLE h) { return h != nullptr; }
+    static void close(SC_HANDLE h) { ::CloseServiceHandle(h); }
+};
+using UniqueServiceHandle = UniqueResource<SC_HANDLE, ServiceHandleTraits>;
+
 // Restores the thread's last error code on every path: logging and helpers that must not
 // change GetLastError for their callers keep one of these for their duration.
 class LastErrorKeeper {

@@ -33,6 +33,10 @@ public:
     bool waitFor(std::chrono::milliseconds duration) const;
     bool isStopped() const { return waitFor(std::chrono::milliseconds(0)); }
 
+protected:
+    // The events a wait must include to end at a stop: the own one, then the shared one.
+    const std::vector<HANDLE>& stopHandles() const { return m_handles; }
+
 private:
     UniqueHandle m_stopEvent;
     SharedEvent m_sharedStopEvent;  // keeps the shared handle open while listed

@@ -5,8 +5,8 @@
 #include <map>
 
 #include "common/logging/Log.h"
-#include "common/registry/Win32Registry.h"
 #include "platform/win.h"
+#include "standin/DataFolder.h"
 #include "standin/orrery/Dispatcher.h"
 #include "standin/orrery/JsonText.h"
 #include "standin/orrery/PyxOrrery.h"
@@ -17,15 +17,6 @@ namespace tarn::orrery {
 namespace {
 
 constexpr size_t kMaxNamespaceLength = 200;
-
-std::optional<std::wstring> environmentValue(const wchar_t* name) {
-    wchar_t buffer[1024];
-    const DWORD length = GetEnvironmentVariableW(name, buffer, 1024);
-    if (length == 0 || length >= 1024) {
-        return std::nullopt;
-    }
-    return std::wstring(buffer, length);
-}
 
 struct OpenStores {
     std::mutex mutex;
@@ -48,17 +39,7 @@ uint64_t freshGeneration() {
 }  // namespace
 
 std::wstring storeFolder() {
-    if (auto root = environmentValue(L"TARN_ORRERY_ROOT"); root && !root->empty()) {
-        return *root;
-    }
-    std::wstring configured;
-    if (Win32Registry(HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY)
-            .readString(L"SOFTWARE\\Tarn\\PYX\\Orrery", L"DataPath", configured) &&
-        !configured.empty()) {
-        return configured;
-    }
-    const auto programData = environmentValue(L"ProgramData");
-    return programData.value_or(L"C:\\ProgramData") + L"\\Tarn\\Orrery";
+    return standin::dataFolder(L"TARN_ORRERY_ROOT", L"Orrery");
 }
 
 bool isValidNamespace(const wchar_t* name) {

@@ -7,8 +7,8 @@
 #include "common/Str.h"
 #include "common/WinHandles.h"
 #include "common/logging/FileSystem.h"
-#include "common/registry/Win32Registry.h"
 #include "platform/win.h"
+#include "standin/DataFolder.h"
 
 namespace tarn::spool {
 
@@ -18,15 +18,6 @@ constexpr size_t kMaxNamespaceLength = 200;
 constexpr DWORD kMutexWaitMs = 10000;
 constexpr uint64_t kFlushIntervalMs = 1000;
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
-std::optional<std::wstring> environmentValue(const wchar_t* name) {
-    wchar_t buffer[1024];
-    const DWORD length = GetEnvironmentVariableW(name, buffer, 1024);
-    if (length == 0 || length >= 1024) {
-        return std::nullopt;
-    }
-    return std::wstring(buffer, length);
-}
 
 // What a process keeps per spool: the named mutex that every writer of the spool shares, and
 // when the process last flushed it (guarded by that mutex).
@@ -127,16 +118,7 @@ std::string utcNow() {
 }  // namespace
 
 std::wstring spoolFolder() {
-    if (auto root = environmentValue(L"TARN_SPOOL_ROOT"); root && !root->empty()) {
-        return *root;
-    }
-    std::wstring configured;
-    if (Win32Registry(HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY)
-            .readString(L"SOFTWARE\\Tarn\\PYX\\Spool", L"DataPath", configured) &&
-        !configured.empty()) {
-        return configured;
-    }
-    return environmentValue(L"ProgramData").value_or(L"C:\\ProgramData") + L"\\Tarn\\Spool";
+    return standin::dataFolder(L"TARN_SPOOL_ROOT", L"Spool");
 }
 
 std::wstring spoolPath(const std::wstring& nameSpace) {

@@ -13,6 +13,8 @@
 #include <ole2.h>
 #include <oleauto.h>
 #include <netfw.h>
+#include <wtsapi32.h>
+#include <userenv.h>
 // clang-format on
 
 #define TARN_EXPORT __declspec(dllexport)

@@ -6,18 +6,9 @@
 #include <memory>
 #include <string>
 
-#include "plugin/Stoppable.h"
-#include "settings/FWSettingsDelegate.h"
-#include "settings/IFWSettingsProvider.h"
+#include "control/WinFW.h"
 
-class FirewallController : public FWSettingsDelegate, public tarn::Stoppable {
-public:
-    FirewallController(std::wstring, tarn::SharedEvent stopEvent)
-        : tarn::Stoppable(std::move(stopEvent)) {}
-    // False when the controller cannot run; nothing of it runs then.
-    virtual bool start(std::shared_ptr<IFWSettingsProvider> provider) = 0;
-};
+using FirewallController = WinFW;
 
-// The controller of this build; null when the build has none.
 std::shared_ptr<FirewallController> makeFirewallController(const std::wstring& namespaceName,
-                                                           tarn::SharedEvent stopEvent);
+                                                            tarn::SharedEvent stopEvent);

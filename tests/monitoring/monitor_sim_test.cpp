@@ -51,6 +51,11 @@ struct VersionCase {
     uint32_t major, minor, build;
     uint64_t optionCalls;
     uint32_t keywords, ipsec;
+
+    // Names the case in test listings instead of dumping its bytes.
+    friend void PrintTo(const VersionCase& c, std::ostream* os) {
+        *os << c.major << "." << c.minor << "." << c.build;
+    }
 };
 
 class MonitorOptions : public Monitor, public ::testing::WithParamInterface<VersionCase> {};

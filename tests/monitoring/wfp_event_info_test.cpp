@@ -59,6 +59,9 @@ struct TypeCase {
     bool drop;
     const char* text;
     bool unexpected;
+
+    // Names the case in test listings instead of dumping its bytes.
+    friend void PrintTo(const TypeCase& c, std::ostream* os) { *os << "type " << c.type; }
 };
 
 class WfpEventTypes : public WfpEventDecoding, public ::testing::WithParamInterface<TypeCase> {};
@@ -165,6 +168,9 @@ struct LookupCase {
     uint16_t layerId;
     int filterLookups;
     int layerLookups;
+
+    // Names the case in test listings instead of dumping its bytes.
+    friend void PrintTo(const LookupCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class WfpEventLookups : public WfpEventDecoding,
@@ -211,6 +217,9 @@ struct DirectionCase {
     uint32_t raw;
     std::optional<Direction> direction;
     const wchar_t* text;
+
+    // Names the case in test listings instead of dumping its bytes.
+    friend void PrintTo(const DirectionCase& c, std::ostream* os) { *os << "raw " << c.raw; }
 };
 
 class WfpEventDirections : public WfpEventDecoding,
@@ -264,6 +273,9 @@ struct AddressCase {
     std::optional<std::wstring> local;
     std::optional<std::wstring> remote;
     const wchar_t* text;
+
+    // Names the case in test listings instead of dumping its bytes.
+    friend void PrintTo(const AddressCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class WfpEventAddresses : public WfpEventDecoding,
@@ -336,6 +348,9 @@ struct ApplicationCase {
     bool nullData;
     bool flag;
     std::optional<std::wstring> application;
+
+    // Names the case in test listings instead of dumping its bytes.
+    friend void PrintTo(const ApplicationCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class WfpEventApplications : public WfpEventDecoding,

@@ -12,6 +12,9 @@
 namespace {
 
 constexpr int kTotal = 1000;
+constexpr DWORD kKilled = 9;
+// With the longest pause reached, a writer that never gets one write done is stuck.
+constexpr int kRoundsWithoutProgress = 20;
 
 // The number of writes the document holds; fails the test unless they are a prefix.
 int checkedPrefix() {
@@ -40,23 +43,32 @@ TEST(OrreryCrash, AKilledWriterLeavesAPrefixOfItsWrites) {
     DWORD longestPause = 60;
     int done = 0;
     int kills = 0;
+    int roundsWithoutProgress = 0;
     while (done < kTotal) {
         const auto writer =
             tarn::test::startProgram(L"orrery_test_writer", {L"crash", L"seq", L"1000"});
         ASSERT_TRUE(writer);
         // Waiting on the writer, not sleeping: the wait ends early when it finished.
         const DWORD pause = std::uniform_int_distribution<DWORD>(1, longestPause)(random);
-        if (WaitForSingleObject(writer.get(), pause) == WAIT_TIMEOUT) {
-            ASSERT_TRUE(TerminateProcess(writer.get(), 9));
-            ++kills;
-        }
+        const bool killed = WaitForSingleObject(writer.get(), pause) == WAIT_TIMEOUT &&
+                            TerminateProcess(writer.get(), kKilled);
+        kills += killed ? 1 : 0;
         ASSERT_EQ(WaitForSingleObject(writer.get(), 60000), WAIT_OBJECT_0);
+        // A writer that ended by itself must have succeeded: one that fails at once would
+        // otherwise be started again for ever.
+        DWORD code = 0;
+        ASSERT_TRUE(GetExitCodeProcess(writer.get(), &code));
+        ASSERT_EQ(code, killed ? kKilled : 0u) << "the writer failed by itself";
         const int now = checkedPrefix();
         ASSERT_FALSE(HasFailure());
         EXPECT_GE(now, done);
         if (now == done) {
             // A slow machine (or a sanitizer) may need longer to start a writer at all.
             longestPause = std::min<DWORD>(longestPause * 2, 10000);
+            ASSERT_LT(++roundsWithoutProgress, kRoundsWithoutProgress)
+                << "writers started and killed without a single write";
+        } else {
+            roundsWithoutProgress = 0;
         }
         done = now;
     }

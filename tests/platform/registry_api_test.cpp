@@ -194,6 +194,39 @@ TEST_F(RegistryApi, GetValueTerminatesExpandsAndChecksTypes) {
         ERROR_UNSUPPORTED_TYPE);
 }
 
+TEST_F(RegistryApi, NamesFoldCaseBeyondAscii) {
+    UniqueHKey created = createKey(m_key.get(), L"\u00DCber \u041A\u043B\u044E\u0447");
+    ASSERT_EQ(setString(created.get(), L"Gr\u00F6\u00DFe \u03C9", L"v"), ERROR_SUCCESS);
+    UniqueHKey opened = openKey(m_key.get(), L"\u00FCBER \u043A\u041B\u042E\u0427", KEY_READ);
+    ASSERT_TRUE(opened);
+    wchar_t text[8] = {};
+    DWORD size = sizeof text;
+    EXPECT_EQ(RegQueryValueExW(opened.get(), L"GR\u00D6\u00DFE \u03A9", nullptr, nullptr,
+                               reinterpret_cast<BYTE*>(text), &size),
+              ERROR_SUCCESS);
+    EXPECT_EQ(std::wstring(text), L"v");
+    // Case is folded character by character: the sharp s has no one-character upper case.
+    EXPECT_EQ(
+        RegQueryValueExW(opened.get(), L"GR\u00D6SSE \u03A9", nullptr, nullptr, nullptr, nullptr),
+        ERROR_FILE_NOT_FOUND);
+}
+
+TEST(RegistryUsers, TheDefaultHiveIsTheSystemAccountsHive) {
+    TestRegistryKey key(HKEY_USERS, L".DEFAULT\\Software");
+    UniqueHKey written = openKey(HKEY_USERS, key.path(), KEY_SET_VALUE);
+    ASSERT_EQ(setDword(written.get(), L"Seen", 1), ERROR_SUCCESS);
+    UniqueHKey system;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_USERS, (L"S-1-5-18\\Software\\" + key.name()).c_str(), 0,
+                            KEY_QUERY_VALUE, system.put()),
+              ERROR_SUCCESS);
+    DWORD seen = 0;
+    DWORD size = sizeof seen;
+    EXPECT_EQ(RegQueryValueExW(system.get(), L"Seen", nullptr, nullptr,
+                               reinterpret_cast<BYTE*>(&seen), &size),
+              ERROR_SUCCESS);
+    EXPECT_EQ(seen, 1u);
+}
+
 TEST(RegistryViews, The32BitViewLivesBelowWow6432Node) {
     TestRegistryKey key(HKEY_LOCAL_MACHINE, L"SOFTWARE", KEY_WOW64_32KEY);
     UniqueHKey wrong;
@@ -290,6 +323,22 @@ TEST_F(TwoWatches, NewSubkeysAreNameChangesNotValueChanges) {
     createKey(m_child.get(), L"Grandchild");
     EXPECT_TRUE(signalled(m_secondEvent, kSignalledWithin));
     EXPECT_FALSE(signalled(m_event));
+}
+
+TEST_F(RegistryNotification, AWatchKeepsItsEventWhenTheHandleCloses) {
+    HANDLE first = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ASSERT_EQ(RegNotifyChangeKeyValue(m_key.get(), FALSE, REG_NOTIFY_CHANGE_LAST_SET, first, TRUE),
+              ERROR_SUCCESS);
+    ASSERT_TRUE(CloseHandle(first));
+    // Later events may get the closed value; the watch must not set them.
+    std::vector<UniqueHandle> later;
+    for (int i = 0; i < 8; ++i) {
+        later.push_back(manualEvent());
+    }
+    ASSERT_EQ(setDword(m_key.get(), L"Value", 1), ERROR_SUCCESS);
+    for (const auto& event : later) {
+        EXPECT_FALSE(signalled(event, 50));
+    }
 }
 
 TEST_F(RegistryNotification, AWatchNeedsNotifyAccess) {

@@ -1,4 +1,5 @@
 // The simulated machine's own contract: counting, failure injection, clock, events, files.
+// (What Windows does alike is in the API tests, *_api_test.cpp.)
 #include <gtest/gtest.h>
 
 #include <thread>
@@ -35,12 +36,6 @@ TEST(SimMachine, FailAlwaysLastsUntilCleared) {
     EXPECT_FALSE(SetEvent(event.get()));
     sim::clearFaults();
     EXPECT_TRUE(SetEvent(event.get()));
-}
-
-TEST(SimMachine, AutoResetEventReleasesOneWait) {
-    UniqueHandle event(CreateEventW(nullptr, FALSE, TRUE, nullptr));
-    EXPECT_EQ(WaitForSingleObject(event.get(), 0), static_cast<DWORD>(WAIT_OBJECT_0));
-    EXPECT_EQ(WaitForSingleObject(event.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
 }
 
 TEST(SimMachine, WaitForMultipleObjectsReportsTheFirstSignalledIndex) {
@@ -107,17 +102,6 @@ TEST(SimMachine, FilesReportWindowsErrors) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
     EXPECT_FALSE(CreateDirectoryW(dir.file(L"x\\y").c_str(), nullptr));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
-}
-
-TEST(SimMachine, FormatMessageGivesTheSystemTextWithLineEnd) {
-    wchar_t buffer[512] = {};
-    const DWORD n =
-        FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, 5, 1033, buffer, 512, nullptr);
-    EXPECT_EQ(std::wstring(buffer, n), L"Access is denied.\r\n");
-    EXPECT_EQ(
-        FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, 0xDEAD, 1033, buffer, 512, nullptr),
-        0u);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MR_MID_NOT_FOUND));
 }
 
 }  // namespace

@@ -54,6 +54,9 @@ struct AlertRefusal {
     const char* type;
     const char* payload;
     int code;
+
+    // Names the case in test listings instead of dumping its bytes.
+    friend void PrintTo(const AlertRefusal& c, std::ostream* os) { *os << c.name; }
 };
 
 class AlertRefusals : public ::testing::TestWithParam<AlertRefusal> {};

@@ -138,6 +138,9 @@ struct CollectionCase {
     uint32_t collect, keywords;
     uint32_t type;
     bool collected;
+
+    // Names the case in test listings instead of dumping its bytes.
+    friend void PrintTo(const CollectionCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class EngineCollection : public Engine, public ::testing::WithParamInterface<CollectionCase> {};

@@ -198,8 +198,12 @@ BOOL FileTimeToSystemTime(const FILETIME* fileTime, LPSYSTEMTIME systemTime) {
 
 BOOL SystemTimeToFileTime(const SYSTEMTIME* systemTime, LPFILETIME fileTime) {
     const SYSTEMTIME& t = *systemTime;
-    if (t.wMonth < 1 || t.wMonth > 12 || t.wDay < 1 || t.wDay > 31 || t.wHour > 23 ||
-        t.wMinute > 59 || t.wSecond > 59 || t.wMilliseconds > 999 || t.wYear < 1601) {
+    const bool leap = (t.wYear % 4 == 0 && t.wYear % 100 != 0) || t.wYear % 400 == 0;
+    static constexpr WORD kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (t.wMonth < 1 || t.wMonth > 12 || t.wDay < 1 ||
+        t.wDay > kDays[t.wMonth - 1] + (t.wMonth == 2 && leap ? 1 : 0) || t.wHour > 23 ||
+        t.wMinute > 59 || t.wSecond > 59 || t.wMilliseconds > 999 || t.wYear < 1601 ||
+        t.wYear > 30827) {
         return fail(ERROR_INVALID_PARAMETER, FALSE);
     }
     const int64_t days = daysFromCivil(t.wYear, t.wMonth, t.wDay);

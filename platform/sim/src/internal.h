@@ -20,8 +20,18 @@ std::string toUtf8(std::wstring_view text);
 // becomes U+FFFD.
 std::optional<std::wstring> fromUtf8(std::string_view text, bool strict = false);
 
-// The simulated environment as "name=value" strings, for a started process.
-std::vector<std::string> environmentForChild();
+// Upper case as Windows folds names (registry, environment): every character of the Basic
+// Multilingual Plane that has a simple upper-case form, not ASCII only.
+std::wstring upcase(std::wstring_view text);
+
+// A 32-bit process on 64-bit Windows, or a native one: the environment shows which
+// (ProgramFiles, PROCESSOR_ARCHITECTURE).
+void setProcessBitness(bool wow64);
+
+// The host environment ("name=value") of a started process: the host's variables and the
+// Windows environment the child is to see, by default the caller's own.
+std::vector<std::string> hostEnvironmentForChild(
+    const std::optional<std::vector<std::wstring>>& windowsEnvironment);
 
 // A kernel object behind a HANDLE. Waitable objects override the two wait hooks.
 class KernelObject {
@@ -47,8 +57,15 @@ std::shared_ptr<T> lookupAs(HANDLE handle) {
 bool removeHandle(HANDLE handle);
 
 // Sets or clears an event without counting a call of SetEvent (used by the machine itself,
-// for example by registry change notification). False when the handle is no event.
+// for example by registry change notification). False when the handle is no event. An object
+// that keeps an event to set later keeps the event itself (eventOf), not the handle, whose
+// value may go to another object once it is closed.
 bool setEventState(HANDLE event, bool state);
+std::shared_ptr<KernelObject> eventOf(HANDLE event);  // null when the handle is no event
+void setEventState(KernelObject& event, bool state);
+
+// The session of the simulated process (process.cpp).
+DWORD currentSession();
 
 // The SID text of the account the process runs as (security.cpp).
 std::wstring currentAccountSid();

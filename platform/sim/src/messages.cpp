@@ -1,8 +1,13 @@
-// System message texts of the simulated machine (FormatMessage), in US English as Windows
-// words them, each ending with the carriage return and line feed that Windows appends.
+// Messages of the simulated machine (FormatMessage): the system's texts in US English as Windows
+// words them, each ending with the carriage return and line feed of its message table, and
+// the formatting of message definitions (inserts, escapes, line widths).
+#include <algorithm>
 #include <cstring>
+#include <cwctype>
 #include <map>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "internal.h"
 
@@ -86,6 +91,8 @@ const std::map<DWORD, const wchar_t*>& messages() {
         {1722, L"The RPC server is unavailable."},
         {1753, L"There are no more endpoints available from the endpoint mapper."},
         {1764, L"The requested operation is not supported."},
+        {1813, L"The specified resource type cannot be found in the image file."},
+        {1815, L"The specified resource language ID cannot be found in the image file."},
         {10013,
          L"An attempt was made to access a socket in a way forbidden by its access permissions."},
         {10022, L"An invalid argument was supplied."},
@@ -125,58 +132,325 @@ const wchar_t* lookup(DWORD id) {
     return nullptr;
 }
 
+// The simulated machine speaks US English only: a message is found for that language, for the
+// user's or the system's default, or for any (0).
+bool languageKnown(DWORD language) {
+    return language == 0 || language == MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT) ||
+           language == MAKELANGID(LANG_NEUTRAL, SUBLANG_SYS_DEFAULT) ||
+           language == MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
+}
+
+// The arguments of inserts, by number: an array of pointer-sized values, or a va_list read one
+// pointer-sized value at a time as inserts ask for them.
+class Arguments {
+public:
+    Arguments(DWORD flags, va_list* list)
+        : m_list(list), m_array((flags & FORMAT_MESSAGE_ARGUMENT_ARRAY) != 0) {}
+    bool present() const { return m_list != nullptr; }
+    ULONG_PTR at(size_t number) {
+        if (m_array) {
+            return reinterpret_cast<const ULONG_PTR*>(m_list)[number - 1];
+        }
+        while (m_read.size() < number) {
+            m_read.push_back(va_arg(*m_list, ULONG_PTR));
+        }
+        return m_read[number - 1];
+    }
+
+private:
+    va_list* m_list;
+    bool m_array;
+    std::vector<ULONG_PTR> m_read;
+};
+
+// What swprintf writes for `spec`, in a buffer as large as it needs (up to the 128 KiB that
+// Windows allows a message).
+template <class... Values>
+std::optional<std::wstring> printed(const std::wstring& spec, Values... values) {
+    for (size_t room = 256; room <= 64 * 1024; room *= 2) {
+        std::wstring out(room, L'\0');
+        const int written = std::swprintf(out.data(), room, spec.c_str(), values...);
+        if (written >= 0) {
+            out.resize(static_cast<size_t>(written));
+            return out;
+        }
+    }
+    return std::nullopt;
+}
+
+// One insert "%n!format!" as printf would write it; `ansi` when strings are narrow (%s of the
+// ANSI function). Only the printf forms Windows takes here: no floating point.
+std::optional<std::wstring> formatInsert(std::wstring_view format, size_t& number,
+                                         Arguments& arguments, bool ansi) {
+    std::wstring spec = L"%";
+    size_t i = 0;
+    while (i < format.size() && std::wcschr(L"-+ #0", format[i]) != nullptr) {
+        spec += format[i++];
+    }
+    const auto widthOrPrecision = [&] {
+        if (i < format.size() && format[i] == L'*') {
+            spec += std::to_wstring(static_cast<int>(arguments.at(number++)));
+            ++i;
+        }
+        while (i < format.size() && std::iswdigit(static_cast<wint_t>(format[i]))) {
+            spec += format[i++];
+        }
+    };
+    widthOrPrecision();
+    if (i < format.size() && format[i] == L'.') {
+        spec += format[i++];
+        widthOrPrecision();
+    }
+    bool wide64 = false;
+    if (format.substr(i).starts_with(L"I64")) {
+        wide64 = true;
+        i += 3;
+    } else if (format.substr(i).starts_with(L"I32")) {
+        i += 3;
+    } else if (i < format.size() &&
+               (format[i] == L'I' || format[i] == L'l' || format[i] == L'h' || format[i] == L'w')) {
+        wide64 = format[i] == L'I' && sizeof(ULONG_PTR) == 8;
+        ++i;
+    }
+    if (i + 1 != format.size()) {
+        return std::nullopt;
+    }
+    const wchar_t type = format[i];
+    const ULONG_PTR value = arguments.at(number);
+    switch (type) {
+        case L'd':
+        case L'i':
+        case L'u':
+        case L'x':
+        case L'X':
+        case L'o':
+            spec += wide64 ? L"ll" : L"";
+            spec += type;
+            return wide64 ? printed(spec, static_cast<long long>(value))
+                          : printed(spec, static_cast<int>(value));
+        case L'c':
+        case L'C':
+            spec += (type == L'c') != ansi ? L"lc" : L"c";
+            return printed(spec, static_cast<wint_t>(value));
+        case L's':
+        case L'S':
+            spec += L"ls";
+            if ((type == L's') != ansi) {
+                return printed(spec, reinterpret_cast<const wchar_t*>(value));
+            }
+            return printed(
+                spec,
+                sim::detail::fromUtf8(reinterpret_cast<const char*>(value)).value_or(L"").c_str());
+        case L'p':
+            return printed(L"%0*llX", static_cast<int>(sizeof(void*) * 2),
+                           static_cast<unsigned long long>(value));
+        default:
+            return std::nullopt;
+    }
+}
+
+// Replaces regular line breaks by spaces and, for a width below 255, breaks lines at blanks so
+// that none is longer than the width; hard breaks (%n) are kept.
+std::wstring applyWidth(const std::wstring& text, const std::vector<bool>& hard, DWORD width) {
+    std::wstring out;
+    size_t column = 0;
+    size_t lastBlank = std::wstring::npos;
+    for (size_t i = 0; i < text.size(); ++i) {
+        wchar_t c = text[i];
+        if ((c == L'\r' || c == L'\n') && !hard[i]) {
+            if (c == L'\r' && i + 1 < text.size() && text[i + 1] == L'\n' && !hard[i + 1]) {
+                ++i;
+            }
+            c = L' ';
+        }
+        if (c == L'\n') {
+            out += c;
+            column = 0;
+            lastBlank = std::wstring::npos;
+            continue;
+        }
+        out += c;
+        if (c == L'\r') {
+            continue;
+        }
+        if (c == L' ') {
+            lastBlank = out.size() - 1;
+        }
+        if (width != FORMAT_MESSAGE_MAX_WIDTH_MASK && ++column > width &&
+            lastBlank != std::wstring::npos) {
+            out.replace(lastBlank, 1, L"\r\n");
+            column = out.size() - lastBlank - 2;
+            lastBlank = std::wstring::npos;
+        }
+    }
+    return out;
+}
+
+// The message with its inserts and escapes done, or nullopt with the Windows error.
+std::optional<std::wstring> format(std::wstring_view definition, DWORD flags, va_list* list,
+                                   bool ansi, DWORD& error) {
+    Arguments arguments(flags, list);
+    const bool inserts = (flags & FORMAT_MESSAGE_IGNORE_INSERTS) == 0;
+    std::wstring out;
+    std::vector<bool> hard;  // per character of `out`: a line break written by %n or %r
+    const auto put = [&](std::wstring_view text, bool isHard = false) {
+        out += text;
+        hard.insert(hard.end(), text.size(), isHard);
+    };
+    const auto finish = [&] {
+        const DWORD width = flags & FORMAT_MESSAGE_MAX_WIDTH_MASK;
+        return width == 0 ? out : applyWidth(out, hard, width);
+    };
+    for (size_t i = 0; i < definition.size(); ++i) {
+        if (definition[i] != L'%' || i + 1 >= definition.size()) {
+            put(definition.substr(i, 1));
+            continue;
+        }
+        const wchar_t next = definition[++i];
+        if (next >= L'1' && next <= L'9') {
+            size_t end = i + 1;
+            if (end < definition.size() && std::iswdigit(static_cast<wint_t>(definition[end]))) {
+                ++end;
+            }
+            std::wstring_view spec = L"s";
+            size_t after = end;
+            if (end < definition.size() && definition[end] == L'!') {
+                const size_t close = definition.find(L'!', end + 1);
+                if (close == std::wstring_view::npos) {
+                    error = ERROR_INVALID_PARAMETER;
+                    return std::nullopt;
+                }
+                spec = definition.substr(end + 1, close - end - 1);
+                after = close + 1;
+            }
+            if (!inserts) {
+                put(definition.substr(i - 1, after - i + 1));
+            } else {
+                if (!arguments.present()) {
+                    error = ERROR_INVALID_PARAMETER;
+                    return std::nullopt;
+                }
+                size_t number = std::stoul(std::wstring(definition.substr(i, end - i)));
+                const auto text = formatInsert(spec, number, arguments, ansi);
+                if (!text) {
+                    error = ERROR_INVALID_PARAMETER;
+                    return std::nullopt;
+                }
+                put(*text);
+            }
+            i = after - 1;
+            continue;
+        }
+        switch (next) {
+            case L'0':
+                return finish();
+            case L'n':
+                put(L"\r\n", true);
+                break;
+            case L'r':
+                put(L"\r", true);
+                break;
+            case L't':
+                put(L"\t");
+                break;
+            default:
+                put(definition.substr(i, 1));  // %% %. %! %space and any other character
+                break;
+        }
+    }
+    return finish();
+}
+
 }  // namespace
 
-DWORD FormatMessageW(DWORD flags, LPCVOID, DWORD messageId, DWORD, LPWSTR buffer, DWORD size,
-                     va_list*) {
-    SIM_API("FormatMessageW");
-    if (simFault_) {
-        return fail(*simFault_, static_cast<DWORD>(0));
+namespace {
+
+// The formatted message of either function, or nullopt with the Windows error. `ansi`: the
+// ANSI function, whose source string and %s arguments are narrow.
+std::optional<std::wstring> message(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId,
+                                    va_list* arguments, bool ansi, DWORD& error) {
+    error = ERROR_INVALID_PARAMETER;
+    const bool fromString = (flags & FORMAT_MESSAGE_FROM_STRING) != 0;
+    const bool fromSystem = (flags & FORMAT_MESSAGE_FROM_SYSTEM) != 0;
+    const bool fromModule = (flags & FORMAT_MESSAGE_FROM_HMODULE) != 0;
+    if (fromString && (fromSystem || fromModule)) {
+        return std::nullopt;
     }
-    if ((flags & FORMAT_MESSAGE_FROM_SYSTEM) == 0 || buffer == nullptr) {
-        return fail(ERROR_INVALID_PARAMETER, static_cast<DWORD>(0));
+    std::wstring definition;
+    if (fromString) {
+        if (source == nullptr) {
+            return std::nullopt;
+        }
+        definition = ansi ? sim::detail::fromUtf8(static_cast<const char*>(source)).value_or(L"")
+                          : std::wstring(static_cast<const wchar_t*>(source));
+    } else if (fromSystem) {
+        // A module's own message table is never found: the machine's modules have none.
+        if (!languageKnown(languageId)) {
+            error = ERROR_RESOURCE_LANG_NOT_FOUND;
+            return std::nullopt;
+        }
+        const wchar_t* text = lookup(messageId);
+        if (text == nullptr) {
+            error = ERROR_MR_MID_NOT_FOUND;
+            return std::nullopt;
+        }
+        definition = std::wstring(text) + L"\r\n";
+    } else {
+        error = fromModule ? ERROR_RESOURCE_TYPE_NOT_FOUND : ERROR_INVALID_PARAMETER;
+        return std::nullopt;
     }
-    const wchar_t* text = lookup(messageId);
-    if (text == nullptr) {
-        return fail(ERROR_MR_MID_NOT_FOUND, static_cast<DWORD>(0));
-    }
-    const std::wstring message = std::wstring(text) + L"\r\n";
-    const auto length = static_cast<DWORD>(message.size());
+    return format(definition, flags, arguments, ansi, error);
+}
+
+// Puts `text` (with its terminator) where the caller asked: into `buffer` of `size`
+// characters, or into a LocalAlloc block whose address goes to `buffer`.
+template <class Char>
+DWORD deliver(const std::basic_string<Char>& text, DWORD flags, Char* buffer, DWORD size) {
+    const auto length = static_cast<DWORD>(text.size());
     if ((flags & FORMAT_MESSAGE_ALLOCATE_BUFFER) != 0) {
-        auto* allocated = static_cast<LPWSTR>(LocalAlloc(LPTR, (length + 1) * sizeof(WCHAR)));
+        const DWORD room = std::max(length + 1, size);
+        auto* allocated = static_cast<Char*>(LocalAlloc(LPTR, room * sizeof(Char)));
         if (allocated == nullptr) {
             return 0;
         }
-        std::wmemcpy(allocated, message.c_str(), length + 1);
-        *reinterpret_cast<LPWSTR*>(buffer) = allocated;
+        std::memcpy(allocated, text.c_str(), (length + 1) * sizeof(Char));
+        *reinterpret_cast<Char**>(buffer) = allocated;
         return length;
     }
     if (size < length + 1) {
         return fail(ERROR_INSUFFICIENT_BUFFER, static_cast<DWORD>(0));
     }
-    std::wmemcpy(buffer, message.c_str(), length + 1);
+    std::memcpy(buffer, text.c_str(), (length + 1) * sizeof(Char));
     return length;
+}
+
+}  // namespace
+
+DWORD FormatMessageW(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPWSTR buffer,
+                     DWORD size, va_list* arguments) {
+    SIM_API("FormatMessageW");
+    if (simFault_) {
+        return fail(*simFault_, static_cast<DWORD>(0));
+    }
+    if (buffer == nullptr) {
+        return fail(ERROR_INVALID_PARAMETER, static_cast<DWORD>(0));
+    }
+    DWORD error = ERROR_SUCCESS;
+    const auto text = message(flags, source, messageId, languageId, arguments, false, error);
+    return text ? deliver(*text, flags, buffer, size) : fail(error, static_cast<DWORD>(0));
 }
 
 DWORD FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPSTR buffer,
                      DWORD size, va_list* arguments) {
-    LPWSTR wide = nullptr;
-    const DWORD length = FormatMessageW(flags | FORMAT_MESSAGE_ALLOCATE_BUFFER, source, messageId,
-                                        languageId, reinterpret_cast<LPWSTR>(&wide), 0, arguments);
-    if (length == 0) {
-        return 0;
+    SIM_API("FormatMessageA");
+    if (simFault_) {
+        return fail(*simFault_, static_cast<DWORD>(0));
     }
-    const std::string narrow = sim::detail::toUtf8(std::wstring_view(wide, length));
-    LocalFree(wide);
-    if ((flags & FORMAT_MESSAGE_ALLOCATE_BUFFER) != 0) {
-        auto* allocated = static_cast<LPSTR>(LocalAlloc(LPTR, narrow.size() + 1));
-        std::memcpy(allocated, narrow.c_str(), narrow.size() + 1);
-        *reinterpret_cast<LPSTR*>(buffer) = allocated;
-        return static_cast<DWORD>(narrow.size());
+    if (buffer == nullptr) {
+        return fail(ERROR_INVALID_PARAMETER, static_cast<DWORD>(0));
     }
-    if (size < narrow.size() + 1) {
-        return fail(ERROR_INSUFFICIENT_BUFFER, static_cast<DWORD>(0));
-    }
-    std::memcpy(buffer, narrow.c_str(), narrow.size() + 1);
-    return static_cast<DWORD>(narrow.size());
+    DWORD error = ERROR_SUCCESS;
+    const auto text = message(flags, source, messageId, languageId, arguments, true, error);
+    return text ? deliver(sim::detail::toUtf8(*text), flags, buffer, size)
+                : fail(error, static_cast<DWORD>(0));
 }

@@ -185,14 +185,42 @@ std::string programPath(const std::wstring& name) {
     return {};
 }
 
-std::vector<std::string> environmentFromBlock(const wchar_t* block) {
-    std::vector<std::string> out;
-    while (*block != L'\0') {
-        const std::wstring_view entry(block);
-        out.push_back(sim::detail::toUtf8(entry));
-        block += entry.size() + 1;
+// The "name=value" entries of an environment block: UTF-16 strings with
+// CREATE_UNICODE_ENVIRONMENT, else strings of the ANSI code page.
+std::vector<std::wstring> environmentFromBlock(const void* block, bool unicode) {
+    std::vector<std::wstring> out;
+    if (unicode) {
+        for (auto* entry = static_cast<const wchar_t*>(block); *entry != L'\0';) {
+            const std::wstring_view text(entry);
+            out.emplace_back(text);
+            entry += text.size() + 1;
+        }
+        return out;
+    }
+    for (auto* entry = static_cast<const char*>(block); *entry != '\0';) {
+        const std::string_view text(entry);
+        out.push_back(sim::detail::fromUtf8(text).value_or(L""));
+        entry += text.size() + 1;
     }
     return out;
+}
+
+// The program named at the start of a command line. Windows writes into the line while it
+// looks for the program (it ends each candidate name in place), which is why the line must be
+// writable; the simulation writes there too, so that a constant line fails here as well.
+std::wstring programOf(LPWSTR commandLine) {
+    const bool quoted = commandLine[0] == L'"';
+    size_t end = quoted ? 1 : 0;
+    while (commandLine[end] != L'\0' &&
+           (quoted ? commandLine[end] != L'"'
+                   : commandLine[end] != L' ' && commandLine[end] != L'\t')) {
+        ++end;
+    }
+    const wchar_t kept = commandLine[end];
+    commandLine[end] = L'\0';
+    std::wstring program(commandLine + (quoted ? 1 : 0));
+    commandLine[end] = kept;
+    return program;
 }
 
 }  // namespace
@@ -210,7 +238,9 @@ BOOL CreateProcessW(LPCWSTR applicationName, LPWSTR commandLine, LPSECURITY_ATTR
     }
     const std::vector<std::wstring> args =
         splitCommandLine(commandLine != nullptr ? commandLine : applicationName);
-    const std::string program = programPath(applicationName != nullptr ? applicationName : args[0]);
+    const std::wstring named = commandLine != nullptr ? programOf(commandLine) : std::wstring();
+    const std::string program =
+        programPath(applicationName != nullptr ? std::wstring(applicationName) : named);
     if (program.empty()) {
         return fail(ERROR_FILE_NOT_FOUND, FALSE);
     }
@@ -218,10 +248,11 @@ BOOL CreateProcessW(LPCWSTR applicationName, LPWSTR commandLine, LPSECURITY_ATTR
     for (const auto& arg : args) {
         argStrings.push_back(sim::detail::toUtf8(arg));
     }
-    std::vector<std::string> envStrings =
-        environment != nullptr && (creationFlags & CREATE_UNICODE_ENVIRONMENT) != 0
-            ? environmentFromBlock(static_cast<const wchar_t*>(environment))
-            : sim::detail::environmentForChild();
+    std::vector<std::string> envStrings = sim::detail::hostEnvironmentForChild(
+        environment == nullptr
+            ? std::nullopt
+            : std::optional(environmentFromBlock(
+                  environment, (creationFlags & CREATE_UNICODE_ENVIRONMENT) != 0)));
     std::vector<char*> argv;
     for (auto& arg : argStrings) {
         argv.push_back(arg.data());

@@ -1,5 +1,7 @@
 // Code-page conversions and the Microsoft CRT string functions of the simulated machine.
+#include <locale.h>
 #include <strings.h>
+#include <wctype.h>
 #include <climits>
 #include <clocale>
 #include <cstdio>
@@ -78,6 +80,21 @@ std::optional<std::wstring> fromUtf8(std::string_view text, bool strict) {
         }
         out += static_cast<wchar_t>(c);
         i += extra + 1;
+    }
+    return out;
+}
+
+std::wstring upcase(std::wstring_view text) {
+    // The host's Unicode case table, as Windows has its own: C.UTF-8 is built into the C
+    // library. Characters beyond U+FFFF stay: Windows folds UTF-16 code units one by one.
+    static const locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t{});
+    std::wstring out(text);
+    for (auto& c : out) {
+        if (c < 0x80) {
+            c = c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - L'a' + L'A') : c;
+        } else if (c <= 0xFFFF && unicode != locale_t{}) {
+            c = static_cast<wchar_t>(towupper_l(static_cast<wint_t>(c), unicode));
+        }
     }
     return out;
 }

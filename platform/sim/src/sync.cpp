@@ -1,80 +1,17 @@
-// Handles, events, mutexes and waits of the simulated machine.
-#include <fcntl.h>
-#include <pthread.h>
-#include <sys/file.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
+// Events, mutexes and waits of the simulated machine.
+#include <algorithm>
 #include <chrono>
 #include <map>
-#include <thread>
+#include <utility>
 #include <vector>
 
 #include "internal.h"
+#include "named_mutex.h"
 #include "sim/win/security.h"
 #include "sim/win/sync.h"
 
 using sim::detail::fail;
 using sim::detail::KernelObject;
-
-namespace sim::detail {
-namespace {
-
-struct HandleTable {
-    std::mutex mutex;
-    std::map<uintptr_t, std::shared_ptr<KernelObject>> objects;
-    uintptr_t next = 0x100;  // handle values are multiples of 4, as on Windows
-};
-
-HandleTable& handles() {
-    static auto* table = new HandleTable;  // outlives static destructors that close handles
-    return *table;
-}
-
-}  // namespace
-
-HANDLE insertHandle(std::shared_ptr<KernelObject> object) {
-    auto& table = handles();
-    std::lock_guard lock(table.mutex);
-    const uintptr_t value = table.next;
-    table.next += 4;
-    table.objects.emplace(value, std::move(object));
-    return reinterpret_cast<HANDLE>(value);
-}
-
-std::shared_ptr<KernelObject> lookupHandle(HANDLE handle) {
-    auto& table = handles();
-    std::lock_guard lock(table.mutex);
-    auto it = table.objects.find(reinterpret_cast<uintptr_t>(handle));
-    return it == table.objects.end() ? nullptr : it->second;
-}
-
-bool removeHandle(HANDLE handle) {
-    std::shared_ptr<KernelObject> object;  // destroyed outside the table's lock
-    auto& table = handles();
-    std::lock_guard lock(table.mutex);
-    auto it = table.objects.find(reinterpret_cast<uintptr_t>(handle));
-    if (it == table.objects.end()) {
-        return false;
-    }
-    object = std::move(it->second);
-    table.objects.erase(it);
-    return true;
-}
-
-std::mutex& waitMutex() {
-    static auto* mutex = new std::mutex;
-    return *mutex;
-}
-
-std::condition_variable& waitCondition() {
-    static auto* condition = new std::condition_variable;
-    return *condition;
-}
-
-}  // namespace sim::detail
 
 namespace {
 
@@ -98,15 +35,39 @@ private:
     bool m_state;  // guarded by waitMutex()
 };
 
+class LocalMutex;
+
+// The unnamed mutexes a thread owns: when the thread ends, they are abandoned, and the next
+// thread to wait for one gets it with WAIT_ABANDONED.
+class OwnedMutexes {
+public:
+    ~OwnedMutexes();
+    void add(const std::shared_ptr<LocalMutex>& mutex) { m_mutexes.push_back(mutex); }
+    void remove(const LocalMutex* mutex) {
+        std::erase_if(m_mutexes, [&](const auto& owned) {
+            const auto alive = owned.lock();
+            return !alive || alive.get() == mutex;
+        });
+    }
+
+private:
+    std::vector<std::weak_ptr<LocalMutex>> m_mutexes;  // guarded by waitMutex()
+};
+
+thread_local OwnedMutexes ownedByThisThread;
+
 // An unnamed mutex: owned by one thread, recursive.
-class LocalMutex final : public KernelObject {
+class LocalMutex final : public KernelObject, public std::enable_shared_from_this<LocalMutex> {
 public:
     bool waitable() const override { return true; }
     bool signalled(DWORD thread) const override { return m_owner == 0 || m_owner == thread; }
     DWORD acquire(DWORD thread) override {
-        m_owner = thread;
-        ++m_count;
-        return WAIT_OBJECT_0;
+        if (m_count++ == 0) {
+            m_owner = thread;
+            ownedByThisThread.add(shared_from_this());
+        }
+        const bool abandoned = std::exchange(m_abandoned, false);
+        return abandoned ? WAIT_ABANDONED : WAIT_OBJECT_0;
     }
     bool release(DWORD thread) {
         if (m_owner != thread || m_count == 0) {
@@ -114,148 +75,36 @@ public:
         }
         if (--m_count == 0) {
             m_owner = 0;
+            ownedByThisThread.remove(this);
         }
         return true;
+    }
+    // The owner `thread` ended.
+    void abandon(DWORD thread) {
+        if (m_owner == thread) {
+            m_owner = 0;
+            m_count = 0;
+            m_abandoned = true;
+        }
     }
 
 private:
     DWORD m_owner = 0;  // guarded by waitMutex()
     uint32_t m_count = 0;
+    bool m_abandoned = false;
 };
 
-// A named mutex shared by every process of the simulated machine: a robust, recursive,
-// process-shared pthread mutex in POSIX shared memory. Creation and the last close are
-// serialised across processes by a lock file, so that the segment is initialised once and
-// unlinked only when no process has it open.
-class NamedMutex final : public KernelObject {
-public:
-    struct Shared {
-        pthread_mutex_t mutex;
-        uint32_t references;
-    };
-
-    static std::shared_ptr<NamedMutex> open(const std::wstring& name, bool create, bool& existed);
-    ~NamedMutex() override;
-
-    bool waitable() const override { return true; }
-    bool crossProcess() const override { return true; }
-    std::optional<DWORD> waitAlone(DWORD milliseconds) override;
-    bool release() { return pthread_mutex_unlock(&m_shared->mutex) == 0; }
-
-private:
-    NamedMutex(std::string shmName, Shared* shared)
-        : m_shmName(std::move(shmName)), m_shared(shared) {}
-
-    class ObjectsLock {
-    public:
-        ObjectsLock() {
-            const std::string dir = sim::root();
-            mkdir(dir.c_str(), 0700);
-            m_fd = ::open((dir + "/objects.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-            if (m_fd >= 0) {
-                flock(m_fd, LOCK_EX);
+OwnedMutexes::~OwnedMutexes() {
+    const DWORD thread = GetCurrentThreadId();
+    {
+        std::lock_guard lock(waitMutex());
+        for (const auto& owned : m_mutexes) {
+            if (const auto mutex = owned.lock()) {
+                mutex->abandon(thread);
             }
         }
-        ~ObjectsLock() {
-            if (m_fd >= 0) {
-                flock(m_fd, LOCK_UN);
-                close(m_fd);
-            }
-        }
-        ObjectsLock(const ObjectsLock&) = delete;
-        ObjectsLock& operator=(const ObjectsLock&) = delete;
-
-    private:
-        int m_fd = -1;
-    };
-
-    std::string m_shmName;
-    Shared* m_shared;
-};
-
-std::string shmNameOf(const std::wstring& name) {
-    // FNV-1a over the simulation root and the name: shm names are short and have no slashes.
-    uint64_t hash = 1469598103934665603ull;
-    for (char c : sim::root() + "|" + toUtf8(name)) {
-        hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
     }
-    char text[40];
-    std::snprintf(text, sizeof text, "/tarnsim-%016llx", static_cast<unsigned long long>(hash));
-    return text;
-}
-
-std::shared_ptr<NamedMutex> NamedMutex::open(const std::wstring& name, bool create, bool& existed) {
-    const std::string shmName = shmNameOf(name);
-    ObjectsLock lock;
-    const int fd = shm_open(shmName.c_str(), O_RDWR | (create ? O_CREAT : 0), 0600);
-    if (fd < 0) {
-        return nullptr;
-    }
-    struct stat info {};
-    fstat(fd, &info);
-    existed = info.st_size != 0;
-    if (!existed && ftruncate(fd, sizeof(Shared)) != 0) {
-        close(fd);
-        return nullptr;
-    }
-    void* memory = mmap(nullptr, sizeof(Shared), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-    close(fd);
-    if (memory == MAP_FAILED) {
-        return nullptr;
-    }
-    auto* shared = static_cast<Shared*>(memory);
-    if (!existed) {
-        pthread_mutexattr_t attributes;
-        pthread_mutexattr_init(&attributes);
-        pthread_mutexattr_setpshared(&attributes, PTHREAD_PROCESS_SHARED);
-        pthread_mutexattr_setrobust(&attributes, PTHREAD_MUTEX_ROBUST);
-        pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_RECURSIVE);
-        pthread_mutex_init(&shared->mutex, &attributes);
-        pthread_mutexattr_destroy(&attributes);
-        shared->references = 0;
-    }
-    ++shared->references;
-    return std::shared_ptr<NamedMutex>(new NamedMutex(shmName, shared));
-}
-
-NamedMutex::~NamedMutex() {
-    ObjectsLock lock;
-    if (--m_shared->references == 0) {
-        shm_unlink(m_shmName.c_str());
-    }
-    munmap(m_shared, sizeof(Shared));
-}
-
-std::optional<DWORD> NamedMutex::waitAlone(DWORD milliseconds) {
-    int result = 0;
-    if (milliseconds == INFINITE) {
-        result = pthread_mutex_lock(&m_shared->mutex);
-    } else if (milliseconds == 0) {
-        result = pthread_mutex_trylock(&m_shared->mutex);
-    } else {
-        timespec deadline{};
-        clock_gettime(CLOCK_REALTIME, &deadline);
-        deadline.tv_sec += milliseconds / 1000;
-        deadline.tv_nsec += static_cast<long>(milliseconds % 1000) * 1000000L;
-        if (deadline.tv_nsec >= 1000000000L) {
-            deadline.tv_sec += 1;
-            deadline.tv_nsec -= 1000000000L;
-        }
-        result = pthread_mutex_timedlock(&m_shared->mutex, &deadline);
-    }
-    switch (result) {
-        case 0:
-            return WAIT_OBJECT_0;
-        case EOWNERDEAD:
-            // The owner died holding it: the caller owns it now and learns it was abandoned.
-            pthread_mutex_consistent(&m_shared->mutex);
-            return WAIT_ABANDONED;
-        case EBUSY:
-        case ETIMEDOUT:
-            return WAIT_TIMEOUT;
-        default:
-            return WAIT_FAILED;
-    }
+    waitCondition().notify_all();
 }
 
 struct NamedMutexes {
@@ -268,16 +117,26 @@ NamedMutexes& namedMutexes() {
     return *table;
 }
 
-std::shared_ptr<NamedMutex> findOrOpenNamed(const std::wstring& name, bool create, bool& existed) {
+// The process's one object for `key`. Opening runs outside the table's lock: a creator takes
+// initial ownership inside it, and must not hold the table's lock while it does.
+std::shared_ptr<NamedMutex> findOrOpenNamed(const std::wstring& key, bool create, bool own,
+                                            bool& existed) {
     auto& table = namedMutexes();
-    std::lock_guard lock(table.mutex);
-    if (auto existing = table.byName[name].lock()) {
-        existed = true;
-        return existing;
+    {
+        std::lock_guard lock(table.mutex);
+        if (auto existing = table.byName[key].lock()) {
+            existed = true;
+            return existing;
+        }
     }
-    auto opened = NamedMutex::open(name, create, existed);
+    auto opened = NamedMutex::open(key, create, own, existed);
+    std::lock_guard lock(table.mutex);
+    auto& entry = table.byName[key];
+    if (auto raced = entry.lock(); raced && existed) {
+        return raced;  // another thread of the process opened it meanwhile
+    }
     if (opened) {
-        table.byName[name] = opened;
+        entry = opened;
     }
     return opened;
 }
@@ -303,18 +162,27 @@ HANDLE CreateEventW(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, 
 
 namespace sim::detail {
 
-bool setEventState(HANDLE handle, bool state) {
-    auto event = lookupAs<Event>(handle);
-    if (!event) {
-        return false;
-    }
+std::shared_ptr<KernelObject> eventOf(HANDLE handle) {
+    return lookupAs<Event>(handle);
+}
+
+void setEventState(KernelObject& object, bool state) {
+    auto& event = dynamic_cast<Event&>(object);
     {
         std::lock_guard lock(waitMutex());
-        event->set(state);
+        event.set(state);
     }
     if (state) {
         waitCondition().notify_all();
     }
+}
+
+bool setEventState(HANDLE handle, bool state) {
+    auto event = eventOf(handle);
+    if (!event) {
+        return false;
+    }
+    setEventState(*event, state);
     return true;
 }
 
@@ -353,17 +221,19 @@ HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES attributes, BOOL initialOwner, LPCWSTR
         SetLastError(ERROR_SUCCESS);
         return insertHandle(mutex);
     }
+    DWORD error = ERROR_SUCCESS;
+    const auto key = namedObjectKey(name, error);
+    if (!key) {
+        return fail(error, static_cast<HANDLE>(nullptr));
+    }
     bool existed = false;
-    auto mutex = findOrOpenNamed(name, true, existed);
+    auto mutex = findOrOpenNamed(*key, true, initialOwner != FALSE, existed);
     if (!mutex) {
         return fail(ERROR_ACCESS_DENIED, static_cast<HANDLE>(nullptr));
     }
     if (!existed) {
         // As on Windows, the descriptor counts only for the creator of the object.
         rememberSecurity("mutex:" + toUtf8(name), attributes);
-    }
-    if (initialOwner && !existed) {
-        mutex->waitAlone(INFINITE);
     }
     HANDLE handle = insertHandle(mutex);
     SetLastError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
@@ -378,11 +248,17 @@ HANDLE OpenMutexW(DWORD, BOOL, LPCWSTR name) {
     if (name == nullptr) {
         return fail(ERROR_INVALID_PARAMETER, static_cast<HANDLE>(nullptr));
     }
+    DWORD error = ERROR_SUCCESS;
+    const auto key = namedObjectKey(name, error);
+    if (!key) {
+        return fail(error, static_cast<HANDLE>(nullptr));
+    }
     bool existed = false;
-    auto mutex = findOrOpenNamed(name, false, existed);
+    auto mutex = findOrOpenNamed(*key, false, false, existed);
     if (!mutex) {
         return fail(ERROR_FILE_NOT_FOUND, static_cast<HANDLE>(nullptr));
     }
+    SetLastError(ERROR_SUCCESS);
     return insertHandle(mutex);
 }
 
@@ -427,10 +303,14 @@ DWORD waitAny(const std::vector<std::shared_ptr<KernelObject>>& objects, bool wa
                 all = all && object->signalled(thread);
             }
             if (all) {
-                for (const auto& object : objects) {
-                    object->acquire(thread);
+                // An abandoned mutex among them is reported by the lowest such index.
+                std::optional<DWORD> abandoned;
+                for (size_t i = 0; i < objects.size(); ++i) {
+                    if (objects[i]->acquire(thread) == WAIT_ABANDONED && !abandoned) {
+                        abandoned = WAIT_ABANDONED_0 + static_cast<DWORD>(i);
+                    }
                 }
-                return WAIT_OBJECT_0;
+                return abandoned.value_or(WAIT_OBJECT_0);
             }
         } else {
             for (size_t i = 0; i < objects.size(); ++i) {
@@ -495,12 +375,4 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
         return object->waitAlone(milliseconds).value_or(WAIT_FAILED);
     }
     return waitAny({object}, false, milliseconds);
-}
-
-BOOL CloseHandle(HANDLE handle) {
-    SIM_API("CloseHandle");
-    if (simFault_) {
-        return fail(*simFault_, FALSE);
-    }
-    return removeHandle(handle) ? TRUE : fail(ERROR_INVALID_HANDLE, FALSE);
 }

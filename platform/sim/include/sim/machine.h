@@ -69,8 +69,10 @@ void setTimeZone(const TimeZone& zone);
 // --- Process ------------------------------------------------------------------------------
 
 void setSessionId(uint32_t session);
-// Full path reported by GetModuleFileNameW for the executable (null module).
+// Full path reported by GetModuleFileNameW for the executable (null module), or for the module
+// whose handle is `module` (such as one found by GetModuleHandleExW from an address).
 void setModuleFileName(std::wstring_view path);
+void setModuleFileName(const void* module, std::wstring_view path);
 
 }  // namespace sim
 

@@ -21,7 +21,8 @@
 namespace sim::registry {
 
 // The default: a 32-bit process on 64-bit Windows, as the product runs. false: a native 64-bit
-// process, for which a call without view flag means the 64-bit view.
+// process, for which a call without view flag means the 64-bit view. The environment follows
+// (ProgramFiles, CommonProgramFiles, PROCESSOR_ARCHITECTURE).
 void setWow64Process(bool wow64);
 
 // Key handles that are open now (leak checks).

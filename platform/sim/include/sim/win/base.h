@@ -185,6 +185,8 @@ typedef struct _SECURITY_ATTRIBUTES {
 #define ERROR_INVALID_OWNER 1307L
 #define ERROR_NONE_MAPPED 1332L
 #define ERROR_NO_UNICODE_TRANSLATION 1113L
+#define ERROR_RESOURCE_TYPE_NOT_FOUND 1813L
+#define ERROR_RESOURCE_LANG_NOT_FOUND 1815L
 #define ERROR_TIMEOUT 1460L
 #define RPC_S_SERVER_UNAVAILABLE 1722L
 #define RPC_S_CANNOT_SUPPORT 1764L
@@ -221,6 +223,9 @@ inline HRESULT HRESULT_FROM_WIN32(unsigned long x) {
 #define LANG_ENGLISH 0x09
 #define SUBLANG_DEFAULT 0x01
 #define SUBLANG_NEUTRAL 0x00
+#define SUBLANG_SYS_DEFAULT 0x02
+#define LANG_GERMAN 0x07
+#define SUBLANG_GERMAN 0x01
 #define SUBLANG_ENGLISH_US 0x01
 
 // Thread error state and the calling process.
@@ -249,7 +254,9 @@ void OutputDebugStringW(LPCWSTR text);
 HLOCAL LocalAlloc(UINT flags, SIZE_T bytes);
 HLOCAL LocalFree(HLOCAL memory);
 
-// Messages of system error codes.
+// Messages: of system error codes (FROM_SYSTEM, in US English only) or of a definition string
+// (FROM_STRING). Inserts take pointer-sized arguments, as an array with ARGUMENT_ARRAY or from
+// the va_list; the low byte of the flags limits the line width.
 #define FORMAT_MESSAGE_ALLOCATE_BUFFER 0x00000100
 #define FORMAT_MESSAGE_IGNORE_INSERTS 0x00000200
 #define FORMAT_MESSAGE_FROM_STRING 0x00000400

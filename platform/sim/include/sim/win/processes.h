@@ -43,9 +43,10 @@ typedef struct _PROCESS_INFORMATION {
     DWORD dwThreadId;
 } PROCESS_INFORMATION, *PPROCESS_INFORMATION, *LPPROCESS_INFORMATION;
 
-// The child inherits the simulated environment unless `environment` is given (a block of
-// UTF-16 "name=value" strings, with CREATE_UNICODE_ENVIRONMENT). Standard handles are always
-// the parent's: STARTF_USESTDHANDLES is not simulated.
+// The child inherits the simulated environment unless `environment` is given: a block of
+// "name=value" strings, UTF-16 with CREATE_UNICODE_ENVIRONMENT, else in the ANSI code page.
+// `commandLine` must be writable, as on Windows. Standard handles are always the parent's:
+// STARTF_USESTDHANDLES is not simulated.
 BOOL CreateProcessW(LPCWSTR applicationName, LPWSTR commandLine,
                     LPSECURITY_ATTRIBUTES processAttributes, LPSECURITY_ATTRIBUTES threadAttributes,
                     BOOL inheritHandles, DWORD creationFlags, LPVOID environment,

@@ -22,9 +22,11 @@ HANDLE CreateEventW(LPSECURITY_ATTRIBUTES attributes, BOOL manualReset, BOOL ini
 BOOL SetEvent(HANDLE event);
 BOOL ResetEvent(HANDLE event);
 
-// A named mutex is shared with every process of the machine (the same simulation root):
-// the simulation keeps it in POSIX shared memory as a robust mutex, so that a process that dies
-// while it owns it leaves it abandoned, as on Windows.
+// A named mutex is shared with every process of the machine (the same simulation root): the
+// simulation keeps it in a file below the root as a robust mutex, so that a process that dies
+// (or a thread that ends) while it owns it leaves it abandoned, as on Windows. So does an
+// unnamed mutex whose owner thread ends. "Global\" names the machine's namespace, "Local\"
+// and no prefix the session's; a backslash in the rest of a name is ERROR_PATH_NOT_FOUND.
 HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES attributes, BOOL initialOwner, LPCWSTR name);
 HANDLE OpenMutexW(DWORD access, BOOL inheritHandle, LPCWSTR name);
 BOOL ReleaseMutex(HANDLE mutex);

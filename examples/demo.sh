@@ -35,9 +35,9 @@ HOSTS
 step() { printf '\n\033[1m== %s\033[0m\n' "$*"; }
 view() { "$BIN/tarn_firewall_view" "$MACHINE" --store "$STORE"; }
 snapshot() { cp "$MACHINE" "$WORK/$1.json"; }
-# Waits up to 20 s until the command succeeds.
+# Waits up to 30 s until the command succeeds.
 wait_for() {
-    for _ in $(seq 200); do
+    for _ in $(seq 300); do
         "$@" >/dev/null 2>&1 && return 0
         kill -0 "$HOST" 2>/dev/null || { echo "the host ended early:"; tail -n 20 "$LOG"; exit 1; }
         sleep 0.1
@@ -94,6 +94,10 @@ fi
 
 step "management switches on network isolation"
 "$BIN/orrery" set windows.firewall.network_isolation.enabled true --type bool
+# The pass that applies the isolation profile writes its status; isolation counts as active
+# from the next pass on, which any change starts: here the re-apply trigger.
+wait_for sh -c "'$BIN/orrery' get status.windows.firewall.network_isolation.profile_isolation | grep -q true"
+"$BIN/orrery" set windows.firewall.trigger_settings_reapply "$(date +%s)" --type string
 wait_for sh -c "'$BIN/orrery' get status.windows.firewall.network_isolation.enabled | grep -q true"
 sleep 1
 snapshot isolated

@@ -11,4 +11,4 @@
 using FirewallController = WinFW;
 
 std::shared_ptr<FirewallController> makeFirewallController(const std::wstring& namespaceName,
-                                                            tarn::SharedEvent stopEvent);
+                                                           tarn::SharedEvent stopEvent);

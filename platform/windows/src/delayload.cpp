@@ -26,7 +26,8 @@ FARPROC WINAPI notify(unsigned reason, PDelayLoadInfo info) {
 
 }  // namespace
 
-extern "C" PfnDliHook __pfnDliNotifyHook2 = notify;
+// Declared with C linkage by delayimp.h; this is its definition.
+PfnDliHook __pfnDliNotifyHook2 = notify;
 
 namespace tarn::platform {
 

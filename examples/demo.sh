@@ -66,13 +66,15 @@ mkfifo "$WORK/commands"
 HOST=$!
 exec 3>"$WORK/commands"
 stop_host() {
+    trap - EXIT INT
     kill -INT "$HOST" 2>/dev/null || true
     local code=0
     wait "$HOST" || code=$?
     exec 3>&-
     echo "carrier ended with exit code $code"
 }
-trap 'stop_host' INT
+# Whatever ends the demo also ends the host.
+trap 'stop_host' EXIT INT
 wait_for grep -q "Tarn Firewall" "$MACHINE"
 wait_for status enabled
 sleep 1  # the machine file is saved twice a second
@@ -112,10 +114,9 @@ echo "network public-hotspot" >&3
 wait_for sh -c "'$BIN/orrery' get windows.firewall.current_autoselected_profile_name | grep -q public_wifi"
 sleep 2
 snapshot public
-echo "profile: $(status current_profile_name || true)"
+echo "security profile: $(status current_security_level_name || true)"
 "$BIN/tarn_firewall_view" diff "$WORK/isolated.json" "$WORK/public.json"
 
 step "the host stops"
-trap - INT
 stop_host
 view

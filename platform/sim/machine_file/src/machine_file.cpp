@@ -78,7 +78,22 @@ firewall::ProfileSettings profileFrom(const json& j) {
     return p;
 }
 
-// Rule members in the order netsh shows them; unset (empty) texts are left out.
+// The rule's optional texts by their member names; unset (empty) texts are left out.
+const std::pair<const char*, std::wstring firewall::Rule::*> kRuleTexts[] = {
+    {"description", &firewall::Rule::description},
+    {"grouping", &firewall::Rule::grouping},
+    {"application_name", &firewall::Rule::applicationName},
+    {"service_name", &firewall::Rule::serviceName},
+    {"local_ports", &firewall::Rule::localPorts},
+    {"remote_ports", &firewall::Rule::remotePorts},
+    {"local_addresses", &firewall::Rule::localAddresses},
+    {"remote_addresses", &firewall::Rule::remoteAddresses},
+    {"icmp_types_and_codes", &firewall::Rule::icmpTypesAndCodes},
+    {"interface_types", &firewall::Rule::interfaceTypes},
+    {"local_app_package_id", &firewall::Rule::localAppPackageId},
+    {"local_user_owner", &firewall::Rule::localUserOwner},
+};
+
 json ruleJson(const firewall::Rule& r) {
     json j = json::object();
     const auto text = [&](const char* name, const std::wstring& value) {
@@ -92,18 +107,9 @@ json ruleJson(const firewall::Rule& r) {
     j["action"] = r.action == 0 ? "block" : "allow";
     j["profiles"] = r.profiles;
     j["protocol"] = r.protocol;
-    text("description", r.description);
-    text("grouping", r.grouping);
-    text("application_name", r.applicationName);
-    text("service_name", r.serviceName);
-    text("local_ports", r.localPorts);
-    text("remote_ports", r.remotePorts);
-    text("local_addresses", r.localAddresses);
-    text("remote_addresses", r.remoteAddresses);
-    text("icmp_types_and_codes", r.icmpTypesAndCodes);
-    text("interface_types", r.interfaceTypes);
-    text("local_app_package_id", r.localAppPackageId);
-    text("local_user_owner", r.localUserOwner);
+    for (const auto& [name, member] : kRuleTexts) {
+        text(name, r.*member);
+    }
     if (r.edgeTraversal) {
         j["edge_traversal"] = true;
     }
@@ -133,18 +139,9 @@ firewall::Rule ruleFrom(const json& j) {
     r.profiles = j.value("profiles", r.profiles);
     r.protocol = j.value("protocol", r.protocol);
     r.edgeTraversal = j.value("edge_traversal", r.edgeTraversal);
-    text("description", r.description);
-    text("grouping", r.grouping);
-    text("application_name", r.applicationName);
-    text("service_name", r.serviceName);
-    text("local_ports", r.localPorts);
-    text("remote_ports", r.remotePorts);
-    text("local_addresses", r.localAddresses);
-    text("remote_addresses", r.remoteAddresses);
-    text("icmp_types_and_codes", r.icmpTypesAndCodes);
-    text("interface_types", r.interfaceTypes);
-    text("local_app_package_id", r.localAppPackageId);
-    text("local_user_owner", r.localUserOwner);
+    for (const auto& [name, member] : kRuleTexts) {
+        text(name, r.*member);
+    }
     return r;
 }
 

@@ -46,7 +46,10 @@ std::string profilesText(int32_t mask) {
     const std::pair<int32_t, const char*> all[] = {{1, "Domain"}, {2, "Private"}, {4, "Public"}};
     for (const auto& [bit, name] : all) {
         if ((mask & bit) != 0) {
-            names += (names.empty() ? "" : ",") + std::string(name);
+            if (!names.empty()) {
+                names += ',';
+            }
+            names += name;
         }
     }
     return names.empty() ? "None" : names;

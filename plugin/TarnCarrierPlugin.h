@@ -27,6 +27,7 @@ public:
     // Keeps the host interface and copies the namespace name out of the host's string.
     void attachHost(CarrierHostInterface* host);
     const std::wstring& namespaceName() const { return m_namespaceName; }
+    CarrierHostInterface* host() const { return m_host; }
 
 protected:
     // For plug-ins run without a host (tests).

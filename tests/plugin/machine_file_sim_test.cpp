@@ -1,6 +1,7 @@
 // The simulated machine's state through a machine file and back.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <nlohmann/json.hpp>
 
 #include "sim/firewall_control.h"
@@ -8,6 +9,7 @@
 #include "sim/machine.h"
 #include "sim/machine_file.h"
 #include "sim/registry_control.h"
+#include "sim/sessions_control.h"
 #include "sim/wfp_control.h"
 
 namespace {
@@ -50,6 +52,7 @@ void setUpMachine() {
     sim::registry::createKey(L"HKLM\\SOFTWARE\\Tarn\\Empty");
     sim::iphlp::useSetup("public-hotspot+vpn");
     sim::wfp::addFilter(L"Tarn block", std::nullopt);
+    ASSERT_EQ(sim::machine_file::command("logon 2 alice"), "logged on alice in session 2");
 }
 
 TEST(MachineFile, ASavedMachineLoadsBackTheSame) {
@@ -73,6 +76,9 @@ TEST(MachineFile, ASavedMachineLoadsBackTheSame) {
     EXPECT_EQ(sim::iphlp::network().adapters.size(), 3u);
     EXPECT_EQ(sim::wfp::filters().size(), 1u);
     EXPECT_FALSE(sim::wfp::filters()[0].description.has_value());
+    const auto sessions = sim::sessions::sessions();
+    EXPECT_TRUE(std::any_of(sessions.begin(), sessions.end(),
+                            [](const auto& s) { return s.id == 2 && s.user == L"alice"; }));
 }
 
 TEST(MachineFile, LoadingStartsFromAFreshMachine) {

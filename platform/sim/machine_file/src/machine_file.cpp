@@ -13,6 +13,7 @@
 #include "sim/firewall_control.h"
 #include "sim/iphlp_control.h"
 #include "sim/registry_control.h"
+#include "sim/sessions_control.h"
 #include "sim/wfp_control.h"
 #include "sim/win/registry.h"
 
@@ -477,12 +478,36 @@ void loadNetwork(std::string_view text) {
     iphlp::setNetwork(iphlp::parseNetwork(text));
 }
 
+// --- Sessions: the users logged on -------------------------------------------------------------
+
+std::string saveSessions() {
+    json sessions = json::array();
+    for (const auto& session : sessions::sessions()) {
+        if (!session.user.empty()) {
+            sessions.push_back({{"id", session.id},
+                                {"user", toUtf8(session.user)},
+                                {"state", session.state},
+                                {"win_station", toUtf8(session.winStation)}});
+        }
+    }
+    return json{{"logged_on", sessions}}.dump();
+}
+
+void loadSessions(std::string_view text) {
+    const json j = json::parse(text);
+    for (const auto& session : j.value("logged_on", json::array())) {
+        sessions::logOn(session.at("id").get<uint32_t>(), wide(session.at("user")),
+                        session.value("state", 0), wide(session.value("win_station", "")));
+    }
+}
+
 struct Registry {
     std::mutex mutex;
     std::vector<Section> sections{{"firewall", saveFirewall, loadFirewall},
                                   {"wfp", saveWfp, loadWfp},
                                   {"registry", saveRegistry, loadRegistry},
-                                  {"network", saveNetwork, loadNetwork}};
+                                  {"network", saveNetwork, loadNetwork},
+                                  {"sessions", saveSessions, loadSessions}};
 };
 
 Registry& sections() {
@@ -635,6 +660,10 @@ std::string command(std::string_view line) {
         if (is("registry-dword", 3)) {
             registry::setDword(wide(w[1]), wide(w[2]), static_cast<uint32_t>(std::stoul(w[3])));
             return "set " + w[1] + "\\" + w[2];
+        }
+        if (is("logon", 2)) {
+            sessions::logOn(static_cast<uint32_t>(std::stoul(w[1])), wide(w[2]));
+            return "logged on " + w[2] + " in session " + w[1];
         }
         if (is("link", 2)) {
             return link(w[1], w[2]);

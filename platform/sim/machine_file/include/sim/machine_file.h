@@ -1,6 +1,7 @@
 // The simulated machine's state as a JSON file, so that a run can be inspected, repeated and
-// continued: one member per section (the firewall's rules and profiles, the filtering engine's
-// filters, the registry, the network). Families register further sections of their own.
+// continued: one member per section (the firewall's rules, profiles and service, the filtering
+// engine's filters, the registry, the network, the users logged on). Families register
+// further sections of their own.
 //
 //   {"format": "tarn-sim-machine", "version": 1,
 //    "firewall": {...}, "wfp": {...}, "registry": {...}, "network": {...}}
@@ -40,6 +41,7 @@ bool loadFile(const std::string& path, std::string* error = nullptr);
 //   firewall-service stop|start       the firewall service stops or starts again
 //   registry-string KEY NAME VALUE    a REG_SZ value (physical path: "HKLM\SOFTWARE\...")
 //   registry-dword KEY NAME NUMBER    a REG_DWORD value
+//   logon SESSION USER                USER logs on in session SESSION
 //   link HOSTFILE WINDOWSPATH         a file of the host appears at the Windows path (so that
 //                                     a host library can be installed on the machine)
 // Returns what happened, or "error: " and the reason.

@@ -56,6 +56,8 @@ TEST(ConsoleControl, IgnoringCtrlCSkipsTheHandlers) {
 }
 
 TEST(ConsoleControl, AnUnhandledCtrlCEndsTheProcess) {
+    // The signal thread of earlier tests runs: the child starts afresh rather than fork.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
         {
             g_firstAnswer = FALSE;

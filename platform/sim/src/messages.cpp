@@ -54,6 +54,7 @@ const std::map<DWORD, const wchar_t*>& messages() {
         {160, L"One or more arguments are not correct."},
         {170, L"The requested resource is in use."},
         {183, L"Cannot create a file when that file already exists."},
+        {193, L"%1 is not a valid Win32 application."},
         {203, L"The system could not find the environment option that was entered."},
         {206, L"The filename or extension is too long."},
         {232, L"The pipe is being closed."},

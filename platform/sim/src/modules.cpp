@@ -1,7 +1,9 @@
 // Modules of the simulated machine: the host's own (the program and its shared libraries, each
-// known by its load address) and the system libraries the machine simulates, loadable by name.
+// known by its load address), the system libraries the machine simulates, loadable by name,
+// and host libraries stored as files of the simulated drives, loadable by path.
 #include <dlfcn.h>
 #include <link.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -103,6 +105,62 @@ std::wstring baseName(LPCWSTR fileName) {
     return name;
 }
 
+// Libraries loaded from a file of the simulated drives (host shared objects). Their module
+// handle is where their image starts, as for the host's other modules; each keeps its dlopen
+// handle and reference count.
+struct FileModule {
+    void* handle;
+    int references;
+};
+
+struct FileModules {
+    std::mutex mutex;
+    std::map<HMODULE, FileModule> byModule;
+};
+
+FileModules& fileModules() {
+    static auto* modules = new FileModules;
+    return *modules;
+}
+
+bool isPath(LPCWSTR fileName) {
+    return std::wcschr(fileName, L'\\') != nullptr || std::wcschr(fileName, L'/') != nullptr;
+}
+
+// A library given by its path: only the file there, as Windows loads a full path. The search
+// path is not simulated, so a bare name of a library that is not a system one is not found.
+HMODULE loadFile(LPCWSTR fileName) {
+    const std::string host = sim::hostPath(fileName);
+    struct stat status {};
+    if (::stat(host.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
+        return fail(ERROR_MOD_NOT_FOUND, static_cast<HMODULE>(nullptr));
+    }
+    void* handle = ::dlopen(host.c_str(), RTLD_NOW | RTLD_LOCAL);
+    link_map* map = nullptr;
+    Dl_info info{};
+    if (handle == nullptr || ::dlinfo(handle, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr ||
+        ::dladdr(map->l_ld, &info) == 0 || info.dli_fbase == nullptr) {
+        if (handle != nullptr) {
+            ::dlclose(handle);
+        }
+        return fail(ERROR_BAD_EXE_FORMAT, static_cast<HMODULE>(nullptr));
+    }
+    const auto module = static_cast<HMODULE>(info.dli_fbase);
+    auto& modules = fileModules();
+    const std::lock_guard lock(modules.mutex);
+    auto& entry = modules.byModule.try_emplace(module, FileModule{handle, 0}).first->second;
+    ++entry.references;
+    return module;
+}
+
+// The dlopen handle of a library loaded from a file, or null.
+void* fileModuleHandle(HMODULE module) {
+    auto& modules = fileModules();
+    const std::lock_guard lock(modules.mutex);
+    const auto it = modules.byModule.find(module);
+    return it == modules.byModule.end() ? nullptr : it->second.handle;
+}
+
 Library* libraryOf(HMODULE module) {
     for (auto& [key, library] : libraries()) {
         if (reinterpret_cast<HMODULE>(&library) == module) {
@@ -125,7 +183,8 @@ HMODULE LoadLibraryExW(LPCWSTR fileName, HANDLE, DWORD) {
     auto& table = libraries();
     auto it = table.find(baseName(fileName));
     if (it == table.end()) {
-        return fail(ERROR_MOD_NOT_FOUND, static_cast<HMODULE>(nullptr));
+        return isPath(fileName) ? loadFile(fileName)
+                                : fail(ERROR_MOD_NOT_FOUND, static_cast<HMODULE>(nullptr));
     }
     std::lock_guard lock(modulesMutex());
     ++it->second.loads;
@@ -140,6 +199,11 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR procName) {
     SIM_API("GetProcAddress");
     if (simFault_) {
         return fail(*simFault_, static_cast<FARPROC>(nullptr));
+    }
+    if (void* handle = module != nullptr ? fileModuleHandle(module) : nullptr) {
+        void* address = procName == nullptr ? nullptr : ::dlsym(handle, procName);
+        return address != nullptr ? reinterpret_cast<FARPROC>(address)
+                                  : fail(ERROR_PROC_NOT_FOUND, static_cast<FARPROC>(nullptr));
     }
     Library* library = libraryOf(module);
     if (library == nullptr) {
@@ -156,6 +220,22 @@ BOOL FreeLibrary(HMODULE module) {
     SIM_API("FreeLibrary");
     if (simFault_) {
         return fail(*simFault_, FALSE);
+    }
+    void* handle = nullptr;
+    {
+        auto& modules = fileModules();
+        const std::lock_guard lock(modules.mutex);
+        if (auto it = modules.byModule.find(module); it != modules.byModule.end()) {
+            handle = it->second.handle;
+            if (--it->second.references == 0) {
+                modules.byModule.erase(it);
+            }
+        }
+    }
+    if (handle != nullptr) {
+        // Outside the lock: unloading runs the library's destructors, which may free libraries.
+        ::dlclose(handle);
+        return TRUE;
     }
     Library* library = libraryOf(module);
     if (library == nullptr) {

@@ -3,6 +3,7 @@
 
 #include "sim/win/base.h"
 #include "sim/win/com.h"
+#include "sim/win/console.h"
 #include "sim/win/files.h"
 #include "sim/win/firewall.h"
 #include "sim/win/iphlp.h"

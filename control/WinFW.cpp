@@ -1,5 +1,7 @@
 #include "control/WinFW.h"
 
+#include <algorithm>
+#include <chrono>
 #include <vector>
 
 #include "common/logging/Log.h"
@@ -14,6 +16,10 @@ namespace keys = tarn::keys;
 namespace {
 
 constexpr std::chrono::milliseconds kPolicyPollInterval{20000};
+// A management writes a policy key by key; the pass waits until the keys stop coming for a
+// moment (at most a second), so that a burst of changes costs a pass or two, not one each.
+constexpr std::chrono::milliseconds kSettleQuiet{100};
+constexpr std::chrono::milliseconds kSettleLimit{1000};
 
 bool startsWith(const std::wstring& text, const wchar_t* prefix) {
     return text.rfind(prefix, 0) == 0;
@@ -170,6 +176,11 @@ void WinFW::onFwSettingsChangedThreadFunc() {
             requestStop();
             break;
         }
+        waitForChangesToSettle(waits);
+        if (isStopped()) {
+            TARN_LOG(TarnPyxLogging::LevelInfo) << "Stop signaled";
+            break;
+        }
         if (isFwPolicyReady()) {
             onFwSettingChangedImpl();
         } else {
@@ -179,6 +190,22 @@ void WinFW::onFwSettingsChangedThreadFunc() {
     }
     restoreOnExit();
     TARN_LOG(TarnPyxLogging::LevelDebug) << "Done";
+}
+
+void WinFW::waitForChangesToSettle(const std::vector<HANDLE>& waits) {
+    const auto deadline = std::chrono::steady_clock::now() + kSettleLimit;
+    while (!isStopped()) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            return;
+        }
+        const auto wait = std::min(left, kSettleQuiet);
+        if (WaitForMultipleObjects(static_cast<DWORD>(waits.size()), waits.data(), FALSE,
+                                   static_cast<DWORD>(wait.count())) != WAIT_OBJECT_0) {
+            return;  // quiet for a moment, or stopped
+        }
+    }
 }
 
 bool WinFW::isFirewallServiceRunning() {

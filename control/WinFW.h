@@ -15,6 +15,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "common/WinHandles.h"
 #include "control/FirewallStatusObserver.h"
@@ -80,6 +81,8 @@ protected:
     ChangeFlags takeChanges();
     // One pass of the worker over the pending keys.
     void onFwSettingChangedImpl();
+    // Returns once no change has come for a moment, after a second at most, or on stop.
+    void waitForChangesToSettle(const std::vector<HANDLE>& waits);
 
     const std::wstring& namespaceName() const { return m_namespaceName; }
     std::shared_ptr<IFWSettingsProvider> settingsProvider() const { return m_settingsProvider; }

@@ -1,5 +1,7 @@
 // The controller under a burst of store changes, and with every call of the service control
 // manager, the sessions, the profiles and the launches failing once.
+#include <chrono>
+
 #include "sim/launch_control.h"
 #include "sim/userenv_control.h"
 #include "tests/control/ControllerMachine.h"
@@ -13,10 +15,14 @@ TEST_F(ControllerMachine, ABurstOfChangesCoalescesAndEndsAtTheLastPolicy) {
     startController();
     const size_t passesBefore = log.count("Settings changed");
     constexpr int kChanges = 1000;
+    const auto started = std::chrono::steady_clock::now();
     for (int i = 1; i <= kChanges; ++i) {
         set(keys::kProfiles,
             profilesWith({allowRule("Burst policy rule " + std::to_string(i % 7), 1000 + i)}));
     }
+    const auto seconds =
+        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - started)
+            .count();
     const std::string last = "Burst policy rule " + std::to_string(kChanges % 7);
     ASSERT_TRUE(eventually([&] {
         const auto rule = sim::firewall::findRule(tarn::str::fromUtf8(last));
@@ -31,8 +37,10 @@ TEST_F(ControllerMachine, ABurstOfChangesCoalescesAndEndsAtTheLastPolicy) {
     EXPECT_EQ(burstRules, 1u) << "only the last policy's rule";
     const size_t passes = log.count("Settings changed") - passesBefore;
     RecordProperty("passes", static_cast<int>(passes));
-    // A pass serves every change queued while the one before ran.
-    EXPECT_LT(passes, static_cast<size_t>(kChanges / 2)) << "one pass serves many changes";
+    // Changes settle for at most a second before a pass, so a burst costs about a pass a
+    // second while it lasts (loaded machines write slower), plus the one after it.
+    RecordProperty("seconds", static_cast<int>(seconds));
+    EXPECT_LE(passes, static_cast<size_t>(seconds) + 3) << "a burst is a few passes";
 }
 
 constexpr const wchar_t* kUserHandler = L"C:\\Tools\\isolation_user.exe";

@@ -44,8 +44,10 @@ endfunction()
 
 # A GoogleTest executable. PORTABLE tests also run in the Windows build (under wine);
 # tests that need the simulated machine's control side are added only to the Linux build.
+# RESOURCE_LOCK names something on the shared simulated machine that the tests change, so that
+# ctest runs none of them at the same time.
 function(tarn_add_test name)
-    cmake_parse_arguments(ARG "SIM_ONLY" "" "SOURCES;DEPS" ${ARGN})
+    cmake_parse_arguments(ARG "SIM_ONLY" "RESOURCE_LOCK" "SOURCES;DEPS" ${ARGN})
     if(ARG_SIM_ONLY AND TARN_WINDOWS)
         return()
     endif()
@@ -70,7 +72,11 @@ function(tarn_add_test name)
         add_test(NAME ${name} COMMAND ${name} ${filter})
         set_tests_properties(${name} PROPERTIES TIMEOUT 600)
     else()
-        gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
+        set(lock "")
+        if(ARG_RESOURCE_LOCK)
+            set(lock RESOURCE_LOCK ${ARG_RESOURCE_LOCK})
+        endif()
+        gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300 ${lock})
     endif()
 endfunction()
 

@@ -165,6 +165,7 @@ int runCarrier(const std::vector<std::wstring>& args, std::ostream& err) {
     }
     setHost(nullptr);
     host.destroy();
+    host.keepLibraryLoaded();
     saveMachine(options, err);
     return static_cast<int>(result);
 }

@@ -35,6 +35,10 @@ public:
     uint32_t mainResult() const { return m_mainResult; }
     // The destroy entry; the library stays loaded until the host is gone.
     void destroy();
+    // Leaves the library loaded when the host goes. A process that ends next gains nothing
+    // from unloading it, and the plug-in's process-wide objects stay where a leak checker
+    // looks for their owners.
+    void keepLibraryLoaded() { static_cast<void>(m_library.release()); }
 
     // Strings handed to plug-ins and not yet released (all hosts of the process).
     static size_t stringsHandedOut();

@@ -163,13 +163,13 @@ private:
     std::vector<ULONG_PTR> m_read;
 };
 
-// What swprintf writes for `spec`, in a buffer as large as it needs (up to the 128 KiB that
+// What swprintf writes for `conversion`, in a buffer as large as it needs (up to the 128 KiB that
 // Windows allows a message).
 template <class... Values>
-std::optional<std::wstring> printed(const std::wstring& spec, Values... values) {
+std::optional<std::wstring> printed(const std::wstring& conversion, Values... values) {
     for (size_t room = 256; room <= 64 * 1024; room *= 2) {
         std::wstring out(room, L'\0');
-        const int written = std::swprintf(out.data(), room, spec.c_str(), values...);
+        const int written = std::swprintf(out.data(), room, conversion.c_str(), values...);
         if (written >= 0) {
             out.resize(static_cast<size_t>(written));
             return out;
@@ -182,23 +182,23 @@ std::optional<std::wstring> printed(const std::wstring& spec, Values... values) 
 // ANSI function). Only the printf forms Windows takes here: no floating point.
 std::optional<std::wstring> formatInsert(std::wstring_view format, size_t& number,
                                          Arguments& arguments, bool ansi) {
-    std::wstring spec = L"%";
+    std::wstring conversion = L"%";
     size_t i = 0;
     while (i < format.size() && std::wcschr(L"-+ #0", format[i]) != nullptr) {
-        spec += format[i++];
+        conversion += format[i++];
     }
     const auto widthOrPrecision = [&] {
         if (i < format.size() && format[i] == L'*') {
-            spec += std::to_wstring(static_cast<int>(arguments.at(number++)));
+            conversion += std::to_wstring(static_cast<int>(arguments.at(number++)));
             ++i;
         }
         while (i < format.size() && std::iswdigit(static_cast<wint_t>(format[i]))) {
-            spec += format[i++];
+            conversion += format[i++];
         }
     };
     widthOrPrecision();
     if (i < format.size() && format[i] == L'.') {
-        spec += format[i++];
+        conversion += format[i++];
         widthOrPrecision();
     }
     bool wide64 = false;
@@ -224,22 +224,22 @@ std::optional<std::wstring> formatInsert(std::wstring_view format, size_t& numbe
         case L'x':
         case L'X':
         case L'o':
-            spec += wide64 ? L"ll" : L"";
-            spec += type;
-            return wide64 ? printed(spec, static_cast<long long>(value))
-                          : printed(spec, static_cast<int>(value));
+            conversion += wide64 ? L"ll" : L"";
+            conversion += type;
+            return wide64 ? printed(conversion, static_cast<long long>(value))
+                          : printed(conversion, static_cast<int>(value));
         case L'c':
         case L'C':
-            spec += (type == L'c') != ansi ? L"lc" : L"c";
-            return printed(spec, static_cast<wint_t>(value));
+            conversion += (type == L'c') != ansi ? L"lc" : L"c";
+            return printed(conversion, static_cast<wint_t>(value));
         case L's':
         case L'S':
-            spec += L"ls";
+            conversion += L"ls";
             if ((type == L's') != ansi) {
-                return printed(spec, reinterpret_cast<const wchar_t*>(value));
+                return printed(conversion, reinterpret_cast<const wchar_t*>(value));
             }
             return printed(
-                spec,
+                conversion,
                 sim::detail::fromUtf8(reinterpret_cast<const char*>(value)).value_or(L"").c_str());
         case L'p':
             return printed(L"%0*llX", static_cast<int>(sizeof(void*) * 2),
@@ -312,7 +312,7 @@ std::optional<std::wstring> format(std::wstring_view definition, DWORD flags, va
             if (end < definition.size() && std::iswdigit(static_cast<wint_t>(definition[end]))) {
                 ++end;
             }
-            std::wstring_view spec = L"s";
+            std::wstring_view conversion = L"s";
             size_t after = end;
             if (end < definition.size() && definition[end] == L'!') {
                 const size_t close = definition.find(L'!', end + 1);
@@ -320,7 +320,7 @@ std::optional<std::wstring> format(std::wstring_view definition, DWORD flags, va
                     error = ERROR_INVALID_PARAMETER;
                     return std::nullopt;
                 }
-                spec = definition.substr(end + 1, close - end - 1);
+                conversion = definition.substr(end + 1, close - end - 1);
                 after = close + 1;
             }
             if (!inserts) {
@@ -331,7 +331,7 @@ std::optional<std::wstring> format(std::wstring_view definition, DWORD flags, va
                     return std::nullopt;
                 }
                 size_t number = std::stoul(std::wstring(definition.substr(i, end - i)));
-                const auto text = formatInsert(spec, number, arguments, ansi);
+                const auto text = formatInsert(conversion, number, arguments, ansi);
                 if (!text) {
                     error = ERROR_INVALID_PARAMETER;
                     return std::nullopt;

@@ -78,15 +78,12 @@ LSTATUS FirewallStatusObserver::startWatchingForChanges(tarn::UniqueHKey& slot,
 }
 
 void FirewallStatusObserver::monitoringThreadFunc() {
-    std::vector<HANDLE> waits{m_registryChanged.get()};
-    waits.insert(waits.end(), stopHandles().begin(), stopHandles().end());
     while (!isStopped()) {
         if (!watchFirewallPolicyKey()) {
             break;
         }
         watchPoliciesKey();
-        const DWORD result =
-            WaitForMultipleObjects(static_cast<DWORD>(waits.size()), waits.data(), FALSE, INFINITE);
+        const DWORD result = waitForEventOrStop(m_registryChanged.get());
         if (isStopped()) {
             TARN_LOG(TarnPyxLogging::LevelInfo) << "Stop signaled";
             break;

@@ -162,11 +162,8 @@ void WinFW::onFwSettingsChangedThreadFunc() {
     if (!isStopped()) {
         applyTarnDefaultRules();
     }
-    std::vector<HANDLE> waits{m_settingsChangedEvent.get()};
-    waits.insert(waits.end(), stopHandles().begin(), stopHandles().end());
     while (!isStopped()) {
-        const DWORD result =
-            WaitForMultipleObjects(static_cast<DWORD>(waits.size()), waits.data(), FALSE, INFINITE);
+        const DWORD result = waitForEventOrStop(m_settingsChangedEvent.get());
         if (isStopped()) {
             TARN_LOG(TarnPyxLogging::LevelInfo) << "Stop signaled";
             break;
@@ -176,7 +173,7 @@ void WinFW::onFwSettingsChangedThreadFunc() {
             requestStop();
             break;
         }
-        waitForChangesToSettle(waits);
+        waitForChangesToSettle();
         if (isStopped()) {
             TARN_LOG(TarnPyxLogging::LevelInfo) << "Stop signaled";
             break;
@@ -192,7 +189,7 @@ void WinFW::onFwSettingsChangedThreadFunc() {
     TARN_LOG(TarnPyxLogging::LevelDebug) << "Done";
 }
 
-void WinFW::waitForChangesToSettle(const std::vector<HANDLE>& waits) {
+void WinFW::waitForChangesToSettle() {
     const auto deadline = std::chrono::steady_clock::now() + kSettleLimit;
     while (!isStopped()) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -201,8 +198,7 @@ void WinFW::waitForChangesToSettle(const std::vector<HANDLE>& waits) {
             return;
         }
         const auto wait = std::min(left, kSettleQuiet);
-        if (WaitForMultipleObjects(static_cast<DWORD>(waits.size()), waits.data(), FALSE,
-                                   static_cast<DWORD>(wait.count())) != WAIT_OBJECT_0) {
+        if (waitForEventOrStop(m_settingsChangedEvent.get(), wait) != WAIT_OBJECT_0) {
             return;  // quiet for a moment, or stopped
         }
     }

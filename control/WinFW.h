@@ -82,7 +82,7 @@ protected:
     // One pass of the worker over the pending keys.
     void onFwSettingChangedImpl();
     // Returns once no change has come for a moment, after a second at most, or on stop.
-    void waitForChangesToSettle(const std::vector<HANDLE>& waits);
+    void waitForChangesToSettle();
 
     const std::wstring& namespaceName() const { return m_namespaceName; }
     std::shared_ptr<IFWSettingsProvider> settingsProvider() const { return m_settingsProvider; }

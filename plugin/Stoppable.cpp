@@ -40,21 +40,35 @@ void Stoppable::stop() {
     requestStop();
 }
 
+namespace {
+
+DWORD toTimeout(std::chrono::milliseconds duration) {
+    return duration == std::chrono::milliseconds::max()
+               ? INFINITE
+               : static_cast<DWORD>(std::clamp<int64_t>(duration.count(), 0, INFINITE - 1));
+}
+
+}  // namespace
+
 bool Stoppable::waitFor(std::chrono::milliseconds duration) const {
     if (m_handles.empty()) {
         // Without any event the object cannot be told to stop; it behaves as stopped rather
         // than wait for ever.
         return true;
     }
-    const DWORD timeout =
-        duration == std::chrono::milliseconds::max()
-            ? INFINITE
-            : static_cast<DWORD>(std::clamp<int64_t>(duration.count(), 0, INFINITE - 1));
+    const DWORD timeout = toTimeout(duration);
     const DWORD result = m_handles.size() == 1
                              ? WaitForSingleObject(m_handles.front(), timeout)
                              : WaitForMultipleObjects(static_cast<DWORD>(m_handles.size()),
                                                       m_handles.data(), FALSE, timeout);
     return result < WAIT_OBJECT_0 + m_handles.size();
+}
+
+DWORD Stoppable::waitForEventOrStop(HANDLE event, std::chrono::milliseconds timeout) const {
+    std::vector<HANDLE> waits{event};
+    waits.insert(waits.end(), m_handles.begin(), m_handles.end());
+    return WaitForMultipleObjects(static_cast<DWORD>(waits.size()), waits.data(), FALSE,
+                                  toTimeout(timeout));
 }
 
 }  // namespace tarn

@@ -33,9 +33,11 @@ public:
     bool waitFor(std::chrono::milliseconds duration) const;
     bool isStopped() const { return waitFor(std::chrono::milliseconds(0)); }
 
-protected:
-    // The events a wait must include to end at a stop: the own one, then the shared one.
-    const std::vector<HANDLE>& stopHandles() const { return m_handles; }
+    // Waits for `event` or a stop event and returns the wait's result: WAIT_OBJECT_0 for
+    // `event`, WAIT_TIMEOUT when the time is up. A stop wins over `event`: check isStopped()
+    // first.
+    DWORD waitForEventOrStop(
+        HANDLE event, std::chrono::milliseconds timeout = std::chrono::milliseconds::max()) const;
 
 private:
     UniqueHandle m_stopEvent;

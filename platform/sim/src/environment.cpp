@@ -30,9 +30,10 @@ constexpr std::pair<const wchar_t*, const wchar_t*> kWindowsDefaults[] = {
     {L"APPDATA", L"C:\\Windows\\system32\\config\\systemprofile\\AppData\\Roaming"},
     {L"CommonProgramFiles(x86)", L"C:\\Program Files (x86)\\Common Files"},
     {L"CommonProgramW6432", L"C:\\Program Files\\Common Files"},
-    {L"COMPUTERNAME", L"TARN-SIM"},
+    {L"COMPUTERNAME", L"TARNTEST-PC"},
     {L"ComSpec", L"C:\\Windows\\system32\\cmd.exe"},
     {L"LOCALAPPDATA", L"C:\\Windows\\system32\\config\\systemprofile\\AppData\\Local"},
+    {L"NUMBER_OF_PROCESSORS", L"2"},
     {L"OS", L"Windows_NT"},
     {L"Path", L"C:\\Windows\\system32;C:\\Windows;C:\\Windows\\System32\\Wbem"},
     {L"PATHEXT", L".COM;.EXE;.BAT;.CMD;.VBS;.VBE;.JS;.JSE;.WSF;.WSH;.MSC"},
@@ -119,10 +120,10 @@ struct Environment {
             }
             return;
         }
-        for (const auto& [name, value] : kWindowsDefaults) {
-            variables.emplace(name, value);
+        // The machine's default process is a 32-bit one (sim/registry_control.h).
+        for (auto& [name, value] : sim::detail::systemAccountEnvironment(true)) {
+            variables.emplace(std::move(name), std::move(value));
         }
-        setBitness(true);  // the machine's default process (sim/registry_control.h)
         for (char** entry = ::environ; *entry != nullptr; ++entry) {
             const std::string_view text(*entry);
             if (text.starts_with(kSettingsPrefix) && !text.starts_with(kMachinePrefix)) {
@@ -182,6 +183,16 @@ Environment& environment() {
 }
 
 }  // namespace
+
+std::vector<std::pair<std::wstring, std::wstring>> sim::detail::systemAccountEnvironment(
+    bool wow64) {
+    std::vector<std::pair<std::wstring, std::wstring>> variables(std::begin(kWindowsDefaults),
+                                                                 std::end(kWindowsDefaults));
+    for (auto& variable : bitnessVariables(wow64)) {
+        variables.push_back(std::move(variable));
+    }
+    return variables;
+}
 
 void sim::detail::setProcessBitness(bool wow64) {
     auto& env = environment();

@@ -28,6 +28,10 @@ std::wstring upcase(std::wstring_view text);
 // (ProgramFiles, PROCESSOR_ARCHITECTURE).
 void setProcessBitness(bool wow64);
 
+// The variables of a process of the system account, which the machine's processes start with
+// and which an environment block of a user builds on.
+std::vector<std::pair<std::wstring, std::wstring>> systemAccountEnvironment(bool wow64);
+
 // The host environment ("name=value") of a started process: the host's variables and the
 // Windows environment the child is to see, by default the caller's own.
 std::vector<std::string> hostEnvironmentForChild(

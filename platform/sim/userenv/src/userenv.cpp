@@ -66,34 +66,10 @@ bool callerIsSystem() {
 
 using Variables = std::map<std::wstring, std::wstring>;
 
-// The machine's variables, with the system account's profile.
+// The machine's variables, with the system account's profile; a block is native 64-bit.
 Variables systemVariables() {
-    return {
-        {L"ALLUSERSPROFILE", L"C:\\ProgramData"},
-        {L"CommonProgramFiles", L"C:\\Program Files\\Common Files"},
-        {L"CommonProgramFiles(x86)", L"C:\\Program Files (x86)\\Common Files"},
-        {L"CommonProgramW6432", L"C:\\Program Files\\Common Files"},
-        {L"COMPUTERNAME", L"TARNTEST-PC"},
-        {L"ComSpec", L"C:\\Windows\\system32\\cmd.exe"},
-        {L"NUMBER_OF_PROCESSORS", L"2"},
-        {L"OS", L"Windows_NT"},
-        {L"Path", L"C:\\Windows\\system32;C:\\Windows;C:\\Windows\\System32\\Wbem"},
-        {L"PATHEXT", L".COM;.EXE;.BAT;.CMD;.VBS;.VBE;.JS;.JSE;.WSF;.WSH;.MSC"},
-        {L"PROCESSOR_ARCHITECTURE", L"AMD64"},
-        {L"ProgramData", L"C:\\ProgramData"},
-        {L"ProgramFiles", L"C:\\Program Files"},
-        {L"ProgramFiles(x86)", L"C:\\Program Files (x86)"},
-        {L"ProgramW6432", L"C:\\Program Files"},
-        {L"PUBLIC", L"C:\\Users\\Public"},
-        {L"SystemDrive", L"C:"},
-        {L"SystemRoot", L"C:\\Windows"},
-        {L"TEMP", L"C:\\Windows\\TEMP"},
-        {L"TMP", L"C:\\Windows\\TEMP"},
-        {L"USERDOMAIN", L"WORKGROUP"},
-        {L"USERNAME", L"SYSTEM"},
-        {L"USERPROFILE", L"C:\\Windows\\system32\\config\\systemprofile"},
-        {L"windir", L"C:\\Windows"},
-    };
+    const auto variables = sim::detail::systemAccountEnvironment(false);
+    return {variables.begin(), variables.end()};
 }
 
 Variables userVariables(const UserToken& token) {

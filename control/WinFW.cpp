@@ -16,10 +16,6 @@ namespace keys = tarn::keys;
 namespace {
 
 constexpr std::chrono::milliseconds kPolicyPollInterval{20000};
-// A management writes a policy key by key; the pass waits until the keys stop coming for a
-// moment (at most a second), so that a burst of changes costs a pass or two, not one each.
-constexpr std::chrono::milliseconds kSettleQuiet{100};
-constexpr std::chrono::milliseconds kSettleLimit{1000};
 
 bool startsWith(const std::wstring& text, const wchar_t* prefix) {
     return text.rfind(prefix, 0) == 0;

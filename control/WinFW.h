@@ -10,6 +10,7 @@
 // collaborator pointers, never a pass itself: a key queued during a pass wakes the next one.
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -61,6 +62,12 @@ public:
     // Stops, joins the worker (which restores Windows' state when uninstalling), then ends
     // the monitoring and the service watch and releases the collaborators.
     void stop() override;
+
+    // A management writes a policy key by key; the pass waits until the keys stop coming for
+    // kSettleQuiet (at most kSettleLimit), so that a burst of changes costs a pass or two, not
+    // one each.
+    static constexpr std::chrono::milliseconds kSettleQuiet{100};
+    static constexpr std::chrono::milliseconds kSettleLimit{1000};
 
     // Whether a key changes rules: the current profile name (exactly), or any key below the
     // profiles, isolation or the Lanshare allow rules.

@@ -1,7 +1,7 @@
 // The simulated machine's state as a JSON file, so that a run can be inspected, repeated and
 // continued: one member per section (the firewall's rules, profiles and service, the filtering
-// engine's filters, the registry, the network, the users logged on). Families register
-// further sections of their own.
+// engine's filters, the registry, the network, the users logged on and the programs launched
+// in their sessions). Families register further sections of their own.
 //
 //   {"format": "tarn-sim-machine", "version": 1,
 //    "firewall": {...}, "wfp": {...}, "registry": {...}, "network": {...}}

@@ -153,8 +153,10 @@ TEST(HostUnderWine, ThePluginLoadsTheStoreByItsRegisteredPathWaitsOnlineThenFail
         "Binary version: 2.30.16.0, compilation time: ",
         "Loaded " + installed + "tarn_alert_api_32.dll",
         "Loaded " + installed + "tarn_events_api_32.dll",
+        "NetworkSettings::Data::logNetworkSettings: ",  // the collaborators are made
         "FwpmEngineOpen failed with error ",
         "Failed to start!",
+        "***  LOG AUTO-CLOSED ***",  // the process ended in order
     };
     const auto all = lines();
     EXPECT_EQ(missingInOrder(all, sequence), "") << joined(all);

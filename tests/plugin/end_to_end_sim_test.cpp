@@ -11,6 +11,7 @@
 #include <chrono>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -249,14 +250,14 @@ TEST_F(EndToEnd, TheFirstPassInstallsThePolicyAndTheDefaultRulesAndSavesWindowsD
     ASSERT_TRUE(statusBecomes(keys::kStatusCombinedEnabled, true));
     json saved = stopHost();
 
-    const json* rdp = findRule(saved, "Office: RDP");
-    ASSERT_NE(rdp, nullptr) << saved["firewall"].dump(1);
-    EXPECT_EQ((*rdp)["grouping"], "Tarn Firewall");
-    EXPECT_EQ((*rdp)["enabled"], true);
-    EXPECT_EQ((*rdp)["direction"], "in");
-    EXPECT_EQ((*rdp)["action"], "allow");
-    EXPECT_EQ((*rdp)["protocol"], 6);
-    EXPECT_EQ((*rdp)["local_ports"], "3389");
+    ASSERT_NE(findRule(saved, "Office: RDP"), nullptr) << saved["firewall"].dump(1);
+    json rdp = *findRule(saved, "Office: RDP");
+    EXPECT_EQ(rdp["grouping"], "Tarn Firewall");
+    EXPECT_EQ(rdp["enabled"], true);
+    EXPECT_EQ(rdp["direction"], "in");
+    EXPECT_EQ(rdp["action"], "allow");
+    EXPECT_EQ(rdp["protocol"], 6);
+    EXPECT_EQ(rdp["local_ports"], "3389");
     for (const char* name :
          {"Office: RDP", "Office: Web", "Tarn: Allow DNS queries", "Tarn: Allow DHCP"}) {
         EXPECT_TRUE(ruleEnabled(saved, name)) << name;
@@ -407,6 +408,10 @@ struct NetworkCase {
     const char* setup;
     const char* profile;
 };
+
+void PrintTo(const NetworkCase& c, std::ostream* out) {
+    *out << c.setup << " selects " << c.profile;
+}
 
 class ProfileByNetwork : public EndToEnd, public ::testing::WithParamInterface<NetworkCase> {};
 

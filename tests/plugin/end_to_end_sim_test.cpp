@@ -288,7 +288,7 @@ TEST_F(EndToEnd, TheFirstPassInstallsThePolicyAndTheDefaultRulesAndSavesWindowsD
 TEST_F(EndToEnd, ARuleRemovedFromThePolicyLeavesTheFirewall) {
     startHost();
     ASSERT_TRUE(statusBecomes(keys::kStatusCurrentSecurityLevel, "office"));
-    ASSERT_TRUE(ruleEnabled(savedNow(), "Office: Web"));
+    ASSERT_TRUE(tarn::test::eventually([&] { return ruleEnabled(savedNow(), "Office: Web"); }));
 
     set(keys::kProfiles, profiles({rule("Office: RDP", "in", "allow", 3389)}));
     ASSERT_TRUE(tarn::test::eventually([&] {
@@ -361,8 +361,11 @@ TEST_F(EndToEnd, TheFirewallServiceStoppingIsReportedAndItsReturnReappliesEveryt
         profiles({kOfficeRules[0], kOfficeRules[1], rule("Office: SSH", "in", "allow", 22)}));
     ASSERT_TRUE(statusBecomes(keys::kStatusCombinedEnabled, false));
     EXPECT_EQ(status(keys::kStatusNetworkIsolationEnabled), false);
-    json down = savedNow();
-    EXPECT_EQ(down["firewall"]["service_running"], false);
+    json down;
+    EXPECT_TRUE(tarn::test::eventually([&] {
+        down = savedNow();
+        return down["firewall"]["service_running"] == false;
+    }));
     EXPECT_EQ(findRule(down, "Office: SSH"), nullptr);
 
     // The service rewrites its policy key as it comes back, which the plug-in watches.

@@ -124,6 +124,21 @@ bool ruleEnabled(const json& machine, const std::string& name) {
     return found != nullptr && (*found)["enabled"] == true;
 }
 
+bool hasFilter(const json& machine, const std::string& name) {
+    const json& filters = machine.at("wfp").at("filters");
+    return std::any_of(filters.begin(), filters.end(),
+                       [&](const json& filter) { return filter.at("name") == name; });
+}
+
+std::vector<std::string> filterNames(const json& machine) {
+    std::vector<std::string> names;
+    for (const json& filter : machine.at("wfp").at("filters")) {
+        names.push_back(filter.at("name"));
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 std::vector<uint32_t> launchSessions(const json& machine, const std::string& program) {
     std::vector<uint32_t> sessions;
     for (const json& launch : machine.at("launches")) {
@@ -163,7 +178,8 @@ private:
 class EndToEnd : public ::testing::Test {
 protected:
     void SetUp() override {
-        sim::reset();
+        // A whole machine, as one from a file is: its firewall keeps the rules' engine filters.
+        sim::machine_file::load(sim::machine_file::save());
         tarn::test::installMakerLibraries(kNamespace);
         command("network office-lan");
         sim::firewall::Rule other;
@@ -261,6 +277,7 @@ TEST_F(EndToEnd, TheFirstPassInstallsThePolicyAndTheDefaultRulesAndSavesWindowsD
     for (const char* name :
          {"Office: RDP", "Office: Web", "Tarn: Allow DNS queries", "Tarn: Allow DHCP"}) {
         EXPECT_TRUE(ruleEnabled(saved, name)) << name;
+        EXPECT_TRUE(hasFilter(saved, name)) << name;
     }
     EXPECT_EQ(findRule(saved, "Public: Block SMB"), nullptr) << "only the current profile's rules";
     EXPECT_TRUE(ruleEnabled(saved, kOtherRule)) << "the office profile lets other rules be";
@@ -299,6 +316,7 @@ TEST_F(EndToEnd, ARuleRemovedFromThePolicyLeavesTheFirewall) {
     json saved = stopHost();
 
     EXPECT_EQ(findRule(saved, "Office: Web"), nullptr);
+    EXPECT_FALSE(hasFilter(saved, "Office: Web"));
     EXPECT_TRUE(ruleEnabled(saved, "Office: RDP"));
     EXPECT_TRUE(ruleEnabled(saved, "Tarn: Allow DNS queries"));
     EXPECT_TRUE(ruleEnabled(saved, kOtherRule));
@@ -329,6 +347,8 @@ TEST_F(EndToEnd, IsolationOnThenOffRunsTheHandlersInEverySessionAndUndoesItsRule
     })) << isolated["launches"].dump(1);
     EXPECT_EQ(launchSessions(isolated, "C:\\Tools\\notify.exe"), (std::vector<uint32_t>{1, 2}));
     EXPECT_TRUE(ruleEnabled(isolated, "Isolation: management"));
+    EXPECT_TRUE(hasFilter(isolated, "Isolation: management"));
+    EXPECT_FALSE(hasFilter(isolated, kOtherRule));
     EXPECT_FALSE(ruleEnabled(isolated, kOtherRule)) << "isolation lets no other rule be";
 
     set(keys::kNetworkIsolation, isolation(false));
@@ -347,6 +367,8 @@ TEST_F(EndToEnd, IsolationOnThenOffRunsTheHandlersInEverySessionAndUndoesItsRule
         }
     }
     EXPECT_EQ(findRule(saved, "Isolation: management"), nullptr);
+    EXPECT_FALSE(hasFilter(saved, "Isolation: management"));
+    EXPECT_TRUE(hasFilter(saved, kOtherRule));
     EXPECT_TRUE(ruleEnabled(saved, kOtherRule));
     EXPECT_TRUE(ruleEnabled(saved, "Office: RDP"));
 }
@@ -403,6 +425,8 @@ TEST_F(EndToEnd, StoppingWhileUninstallingRestoresTheFirewallAsItWas) {
 
     EXPECT_EQ(saved["firewall"]["rules"], m_before["firewall"]["rules"]);
     EXPECT_EQ(saved["firewall"]["profiles"], m_before["firewall"]["profiles"]);
+    EXPECT_EQ(filterNames(saved), filterNames(m_before));
+    EXPECT_TRUE(hasFilter(saved, kOtherRule));
 }
 
 // --- The profile that the machine's network selects ------------------------------------------

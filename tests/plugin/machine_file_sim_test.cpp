@@ -103,6 +103,28 @@ TEST(MachineFile, LoadingStartsFromAFreshMachine) {
     EXPECT_FALSE(sim::registry::keyExists(L"HKLM\\SOFTWARE\\Later"));
 }
 
+// Rules set up piece by piece make no filters; a loaded machine's firewall keeps them.
+TEST(MachineFile, ALoadedMachinesFirewallKeepsAFilterForEachEnabledRule) {
+    sim::firewall::addRule({.name = L"before", .enabled = true});
+    EXPECT_TRUE(sim::wfp::filters().empty());
+    sim::machine_file::load(sim::machine_file::save());
+    sim::firewall::addRule({.name = L"on", .enabled = true});
+    sim::firewall::addRule({.name = L"off", .enabled = false});
+    const auto names = [] {
+        std::vector<std::wstring> all;
+        for (const auto& filter : sim::wfp::filters()) {
+            all.push_back(filter.name);
+        }
+        return all;
+    };
+    EXPECT_EQ(names(), std::vector<std::wstring>{L"on"});
+    ASSERT_TRUE(sim::firewall::changeRule(L"off", [](auto& rule) { rule.enabled = true; }));
+    ASSERT_TRUE(sim::firewall::changeRule(L"on", [](auto& rule) { rule.enabled = false; }));
+    EXPECT_EQ(names(), std::vector<std::wstring>{L"off"});
+    sim::firewall::removeAllRules();
+    EXPECT_TRUE(names().empty());
+}
+
 TEST(MachineFile, AStoppedFirewallServiceStaysStopped) {
     sim::firewall::stopService();
     const std::string saved = sim::machine_file::save();

@@ -577,6 +577,23 @@ std::string save() {
     return document.dump(2);
 }
 
+namespace {
+
+// The firewall service of a whole machine keeps one engine filter for each enabled rule, named
+// after it, as Windows' service turns rules into filters.
+void joinFirewallToEngine() {
+    firewall::setChangeHook([](const firewall::Rule* before, const firewall::Rule* after) {
+        if (before != nullptr && before->enabled) {
+            wfp::removeFiltersNamed(before->name);
+        }
+        if (after != nullptr && after->enabled) {
+            wfp::addFilter(after->name, after->description);
+        }
+    });
+}
+
+}  // namespace
+
 void load(std::string_view text) {
     json document;
     try {
@@ -602,6 +619,7 @@ void load(std::string_view text) {
             }
         }
     }
+    joinFirewallToEngine();
 }
 
 bool saveFile(const std::string& path, std::string* error) {

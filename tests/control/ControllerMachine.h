@@ -21,6 +21,7 @@
 #include "sim/sessions_control.h"
 #include "standin/spool/Spool.h"
 #include "tests/settings/ProviderTestSupport.h"
+#include "tests/support/Eventually.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/TempDir.h"
 
@@ -70,18 +71,6 @@ protected:
         return std::chrono::milliseconds(20);
     }
 };
-
-// Waits (10 s at most) until `condition` holds.
-inline bool eventually(const std::function<bool()>& condition) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
 
 inline std::vector<std::wstring> firewallRuleNames() {
     std::vector<std::wstring> names;
@@ -157,12 +146,7 @@ protected:
             << str::toUtf8(key) << " = " << json;
     }
     std::optional<std::string> stored(const std::wstring& key) {
-        const UniqueOrreryObject object(PyxOrrery_GetObject(store.get(), key.c_str(), nullptr));
-        if (!object) {
-            return std::nullopt;
-        }
-        const UniqueOrreryString text(PyxOrrery_ObjectToStringUtf8(object.get()));
-        return std::string(static_cast<const char*>(text.get()));
+        return storedJson(store.get(), key);
     }
     // Writes a key and waits for the pass that it causes.
     void setAndWait(const std::wstring& key, const std::string& json) {

@@ -23,6 +23,15 @@ UniqueOrreryHandle StoreRoot::open(const std::wstring& nameSpace) const {
     return handle;
 }
 
+std::optional<std::string> storedJson(PyxOrreryHandle store, const std::wstring& key) {
+    const UniqueOrreryObject object(PyxOrrery_GetObject(store, key.c_str(), nullptr));
+    if (!object) {
+        return std::nullopt;
+    }
+    const UniqueOrreryString text(PyxOrrery_ObjectToStringUtf8(object.get()));
+    return std::string(static_cast<const char*>(text.get()));
+}
+
 void WINAPI ChangeCollector::callback(const wchar_t* key, const void*, const void*, void* context) {
     auto* self = static_cast<ChangeCollector*>(context);
     std::lock_guard lock(self->m_mutex);

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,9 @@ public:
 private:
     TempDir m_folder;
 };
+
+// The value of a key as JSON text; nothing when the key is not set.
+std::optional<std::string> storedJson(PyxOrreryHandle store, const std::wstring& key);
 
 // Collects the keys that the library reports to a subscription.
 class ChangeCollector {

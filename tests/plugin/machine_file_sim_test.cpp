@@ -6,6 +6,7 @@
 
 #include "sim/firewall_control.h"
 #include "sim/iphlp_control.h"
+#include "sim/launch_control.h"
 #include "sim/machine.h"
 #include "sim/machine_file.h"
 #include "sim/registry_control.h"
@@ -53,6 +54,12 @@ void setUpMachine() {
     sim::iphlp::useSetup("public-hotspot+vpn");
     sim::wfp::addFilter(L"Tarn block", std::nullopt);
     ASSERT_EQ(sim::machine_file::command("logon 2 alice"), "logged on alice in session 2");
+    sim::launch::Launch launch;
+    launch.program = L"C:\\Tools\\notify.exe";
+    launch.commandLine = L"\"C:\\Tools\\notify.exe\" ";
+    launch.session = 2;
+    launch.user = L"alice";
+    sim::launch::setLaunches({launch});
 }
 
 TEST(MachineFile, ASavedMachineLoadsBackTheSame) {
@@ -79,6 +86,11 @@ TEST(MachineFile, ASavedMachineLoadsBackTheSame) {
     const auto sessions = sim::sessions::sessions();
     EXPECT_TRUE(std::any_of(sessions.begin(), sessions.end(),
                             [](const auto& s) { return s.id == 2 && s.user == L"alice"; }));
+    const auto launches = sim::launch::launches();
+    ASSERT_EQ(launches.size(), 1u);
+    EXPECT_EQ(launches[0].commandLine, L"\"C:\\Tools\\notify.exe\" ");
+    EXPECT_EQ(launches[0].session, 2u);
+    EXPECT_EQ(launches[0].user, L"alice");
 }
 
 TEST(MachineFile, LoadingStartsFromAFreshMachine) {
@@ -89,6 +101,28 @@ TEST(MachineFile, LoadingStartsFromAFreshMachine) {
     sim::machine_file::load(saved);
     EXPECT_FALSE(sim::firewall::findRule(L"added later").has_value());
     EXPECT_FALSE(sim::registry::keyExists(L"HKLM\\SOFTWARE\\Later"));
+}
+
+// Rules set up piece by piece make no filters; a loaded machine's firewall keeps them.
+TEST(MachineFile, ALoadedMachinesFirewallKeepsAFilterForEachEnabledRule) {
+    sim::firewall::addRule({.name = L"before", .enabled = true});
+    EXPECT_TRUE(sim::wfp::filters().empty());
+    sim::machine_file::load(sim::machine_file::save());
+    sim::firewall::addRule({.name = L"on", .enabled = true});
+    sim::firewall::addRule({.name = L"off", .enabled = false});
+    const auto names = [] {
+        std::vector<std::wstring> all;
+        for (const auto& filter : sim::wfp::filters()) {
+            all.push_back(filter.name);
+        }
+        return all;
+    };
+    EXPECT_EQ(names(), std::vector<std::wstring>{L"on"});
+    ASSERT_TRUE(sim::firewall::changeRule(L"off", [](auto& rule) { rule.enabled = true; }));
+    ASSERT_TRUE(sim::firewall::changeRule(L"on", [](auto& rule) { rule.enabled = false; }));
+    EXPECT_EQ(names(), std::vector<std::wstring>{L"off"});
+    sim::firewall::removeAllRules();
+    EXPECT_TRUE(names().empty());
 }
 
 TEST(MachineFile, AStoppedFirewallServiceStaysStopped) {

@@ -89,6 +89,12 @@ std::vector<Launch> launches() {
     return r.launches;
 }
 
+void setLaunches(std::vector<Launch> launches) {
+    auto& r = record();
+    std::lock_guard lock(r.mutex);
+    r.launches = std::move(launches);
+}
+
 size_t openHandles() {
     return g_liveObjects.load();
 }

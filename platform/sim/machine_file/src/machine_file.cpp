@@ -12,6 +12,7 @@
 #include "internal.h"
 #include "sim/firewall_control.h"
 #include "sim/iphlp_control.h"
+#include "sim/launch_control.h"
 #include "sim/registry_control.h"
 #include "sim/sessions_control.h"
 #include "sim/wfp_control.h"
@@ -501,13 +502,38 @@ void loadSessions(std::string_view text) {
     }
 }
 
+// --- Launches: what was started in the users' sessions -----------------------------------------
+
+std::string saveLaunches() {
+    json launches = json::array();
+    for (const auto& launch : launch::launches()) {
+        launches.push_back({{"program", toUtf8(launch.program)},
+                            {"command_line", toUtf8(launch.commandLine)},
+                            {"session", launch.session},
+                            {"user", toUtf8(launch.user)}});
+    }
+    return launches.dump();
+}
+
+void loadLaunches(std::string_view text) {
+    std::vector<launch::Launch> launches;
+    for (const auto& entry : json::parse(text)) {
+        launch::Launch launch;
+        launch.program = wide(entry.at("program"));
+        launch.commandLine = wide(entry.value("command_line", ""));
+        launch.session = entry.value("session", 0u);
+        launch.user = wide(entry.value("user", ""));
+        launches.push_back(std::move(launch));
+    }
+    launch::setLaunches(std::move(launches));
+}
+
 struct Registry {
     std::mutex mutex;
-    std::vector<Section> sections{{"firewall", saveFirewall, loadFirewall},
-                                  {"wfp", saveWfp, loadWfp},
-                                  {"registry", saveRegistry, loadRegistry},
-                                  {"network", saveNetwork, loadNetwork},
-                                  {"sessions", saveSessions, loadSessions}};
+    std::vector<Section> sections{
+        {"firewall", saveFirewall, loadFirewall}, {"wfp", saveWfp, loadWfp},
+        {"registry", saveRegistry, loadRegistry}, {"network", saveNetwork, loadNetwork},
+        {"sessions", saveSessions, loadSessions}, {"launches", saveLaunches, loadLaunches}};
 };
 
 Registry& sections() {
@@ -551,6 +577,23 @@ std::string save() {
     return document.dump(2);
 }
 
+namespace {
+
+// The firewall service of a whole machine keeps one engine filter for each enabled rule, named
+// after it, as Windows' service turns rules into filters.
+void joinFirewallToEngine() {
+    firewall::setChangeHook([](const firewall::Rule* before, const firewall::Rule* after) {
+        if (before != nullptr && before->enabled) {
+            wfp::removeFiltersNamed(before->name);
+        }
+        if (after != nullptr && after->enabled) {
+            wfp::addFilter(after->name, after->description);
+        }
+    });
+}
+
+}  // namespace
+
 void load(std::string_view text) {
     json document;
     try {
@@ -576,6 +619,7 @@ void load(std::string_view text) {
             }
         }
     }
+    joinFirewallToEngine();
 }
 
 bool saveFile(const std::string& path, std::string* error) {

@@ -25,6 +25,8 @@ struct Launch {
 
 // Every launch since the last reset, in order.
 std::vector<Launch> launches();
+// Replaces the record, so that a machine loaded from a file keeps the launches it had made.
+void setLaunches(std::vector<Launch> launches);
 // Process and thread handles of launches not yet closed (leak checks).
 size_t openHandles();
 

@@ -1,7 +1,7 @@
 // The simulated machine's state as a JSON file, so that a run can be inspected, repeated and
 // continued: one member per section (the firewall's rules, profiles and service, the filtering
-// engine's filters, the registry, the network, the users logged on). Families register
-// further sections of their own.
+// engine's filters, the registry, the network, the users logged on and the programs launched
+// in their sessions). Families register further sections of their own.
 //
 //   {"format": "tarn-sim-machine", "version": 1,
 //    "firewall": {...}, "wfp": {...}, "registry": {...}, "network": {...}}
@@ -28,7 +28,9 @@ std::vector<std::string> sectionNames();
 // The machine's state as one JSON document.
 std::string save();
 // Sets the machine's state from a document: sim::reset(), then every section that the
-// document has, in registration order. Throws std::invalid_argument with the reason.
+// document has, in registration order. Throws std::invalid_argument with the reason. A loaded
+// machine is a whole one: until the next reset, its firewall keeps an engine filter for each
+// enabled rule (named after the rule), as Windows' firewall service does.
 void load(std::string_view document);
 
 // The same with files; the file is replaced as a whole, so that a reader never sees half of

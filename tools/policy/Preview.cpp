@@ -444,10 +444,6 @@ PrivateMachineRoot::~PrivateMachineRoot() {
     }
 }
 
-bool previewAvailable() {
-    return true;
-}
-
 PreviewResult preview(const PreviewInput& input) {
     if (!input.policy.is_object()) {
         throw PolicyError("a policy is a JSON object");

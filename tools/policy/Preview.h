@@ -72,9 +72,6 @@ private:
     std::string m_folder;
 };
 
-// Whether previews can run here: they need the simulated machine.
-bool previewAvailable();
-
 // Runs the preview. Throws PolicyError for a policy that is no JSON object or that the store
 // refuses, or for a machine document that cannot be loaded.
 PreviewResult preview(const PreviewInput& input);

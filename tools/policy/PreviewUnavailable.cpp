@@ -6,10 +6,6 @@ namespace tarn::policy {
 PrivateMachineRoot::PrivateMachineRoot() = default;
 PrivateMachineRoot::~PrivateMachineRoot() = default;
 
-bool previewAvailable() {
-    return false;
-}
-
 PreviewResult preview(const PreviewInput&) {
     throw PolicyError("a preview needs the simulated machine (the Linux build)");
 }

@@ -145,6 +145,10 @@ std::chrono::milliseconds WinFW::policyPollInterval() const {
     return kPolicyPollInterval;
 }
 
+std::chrono::milliseconds WinFW::settleQuiet() const {
+    return kSettleQuiet;
+}
+
 void WinFW::onFwSettingsChangedThreadFunc() {
     const CoInitializer com;
     bool reported = false;
@@ -193,7 +197,7 @@ void WinFW::waitForChangesToSettle() {
         if (left.count() <= 0) {
             return;
         }
-        const auto wait = std::min(left, kSettleQuiet);
+        const auto wait = std::min(left, settleQuiet());
         if (waitForEventOrStop(m_settingsChangedEvent.get(), wait) != WAIT_OBJECT_0) {
             return;  // quiet for a moment, or stopped
         }

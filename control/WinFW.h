@@ -83,9 +83,11 @@ protected:
     // How long the worker waits before it asks again for a policy while the firewall service
     // is down.
     virtual std::chrono::milliseconds policyPollInterval() const;
+    // How long no key may come before a pass starts.
+    virtual std::chrono::milliseconds settleQuiet() const;
 
     // Drains the pending keys into flags (under the mutex).
-    ChangeFlags takeChanges();
+    virtual ChangeFlags takeChanges();
     // One pass of the worker over the pending keys.
     void onFwSettingChangedImpl();
     // Returns once no change has come for a moment, after a second at most, or on stop.

@@ -10,7 +10,7 @@
 #include "sim/version_control.h"
 #include "sim/winsock_control.h"
 #include "tests/settings/ProviderTestSupport.h"
-#include "tools/policy_view/PolicyView.h"
+#include "tools/policy/PolicyTool.h"
 
 namespace {
 
@@ -213,7 +213,7 @@ TEST_F(ExamplePolicyTest, TheViewerShowsProfileRulesRefusalsAndDefaults) {
     ASSERT_EQ(PyxOrrery_ImportUtf8(store.get(), example("policy-broken.json").c_str()), 0);
     std::ostringstream out;
     std::ostringstream err;
-    ASSERT_EQ(tarn::policy_view::run({L"--namespace", L"test"}, out, err), 0) << err.str();
+    ASSERT_EQ(tarn::policy::run({L"show", L"--namespace", L"test"}, out, err), 0) << err.str();
     const std::string text = out.str();
     for (const char* expected :
          {"Current profile: broken\n", "Visible name: Every way a rule can be refused\n",
@@ -223,7 +223,7 @@ TEST_F(ExamplePolicyTest, TheViewerShowsProfileRulesRefusalsAndDefaults) {
           "Default rules (7):\n  [Tarn Carrier: Allow outbound TCP traffic],"}) {
         EXPECT_NE(text.find(expected), std::string::npos) << expected << "\n" << text;
     }
-    EXPECT_EQ(tarn::policy_view::run({L"--bogus"}, out, err), 2);
+    EXPECT_EQ(tarn::policy::run({L"show", L"--bogus"}, out, err), 2);
 }
 
 }  // namespace

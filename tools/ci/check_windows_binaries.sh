@@ -25,7 +25,7 @@ if [ "$exports" != "CarrierPluginCreateContext" ]; then
 fi
 
 # The store's own command-line tools are shipped beside the store library and import it.
-STORE_TOOLS="orrery.exe tarn_policy_view.exe"
+STORE_TOOLS="orrery.exe tarn_policy.exe"
 
 allowed() {  # allowed BINARY DLL
     case " $(echo $SYSTEM_DLLS) " in *" $2 "*) return 0 ;; esac

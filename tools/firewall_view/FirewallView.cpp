@@ -95,7 +95,9 @@ const std::vector<std::string> kRuleHeader = {"Enabled",   "Dir",        "Action
                                               "LocalPort", "RemotePort", "RemoteIP", "Profiles",
                                               "Program",   "Rule Name"};
 
-std::string rulesSection(const std::string& title, const std::vector<json>& rules) {
+}  // namespace
+
+std::string renderRules(const std::string& title, const std::vector<json>& rules) {
     std::ostringstream out;
     out << title << " (" << rules.size() << ")\n";
     if (rules.empty()) {
@@ -108,11 +110,15 @@ std::string rulesSection(const std::string& title, const std::vector<json>& rule
     return out.str() + table(rows);
 }
 
+namespace {
+
 std::string onOff(bool on) {
     return on ? "ON" : "OFF";
 }
 
-std::string profilesTable(const json& profiles) {
+}  // namespace
+
+std::string renderProfiles(const json& profiles) {
     std::vector<std::vector<std::string>> rows{{"Profile", "State", "Inbound", "Outbound",
                                                 "BlockAllInbound", "Notifications",
                                                 "UnicastResponses"}};
@@ -132,6 +138,8 @@ std::string profilesTable(const json& profiles) {
     }
     return table(rows);
 }
+
+namespace {
 
 void flatten(const json& value, const std::string& key, std::map<std::string, std::string>& out) {
     if (value.is_object()) {
@@ -180,19 +188,10 @@ std::string shortValue(const json& value) {
 
 void diffMembers(const std::string& prefix, const json& before, const json& after,
                  std::ostringstream& out) {
-    std::map<std::string, std::pair<json, json>> members;
-    for (const auto& [name, value] : before.items()) {
-        members[name].first = value;
-    }
-    for (const auto& [name, value] : after.items()) {
-        members[name].second = value;
-    }
-    for (const auto& [name, values] : members) {
-        if (values.first != values.second) {
-            out << prefix << name << ": "
-                << (values.first.is_null() ? "(unset)" : shortValue(values.first)) << " -> "
-                << (values.second.is_null() ? "(unset)" : shortValue(values.second)) << "\n";
-        }
+    const json changes = memberChanges(before, after);
+    for (const auto& [name, values] : changes.items()) {
+        out << prefix << name << ": " << (values[0].is_null() ? "(unset)" : shortValue(values[0]))
+            << " -> " << (values[1].is_null() ? "(unset)" : shortValue(values[1])) << "\n";
     }
 }
 
@@ -256,6 +255,44 @@ json readJson(const std::string& path) {
 
 }  // namespace
 
+json memberChanges(const json& before, const json& after) {
+    std::map<std::string, std::pair<json, json>> members;
+    for (const auto& [name, value] : before.items()) {
+        members[name].first = value;
+    }
+    for (const auto& [name, value] : after.items()) {
+        members[name].second = value;
+    }
+    json changes = json::object();
+    for (const auto& [name, values] : members) {
+        if (values.first != values.second) {
+            changes[name] = json::array({values.first, values.second});
+        }
+    }
+    return changes;
+}
+
+json ruleChanges(const json& before, const json& after) {
+    const auto old = rulesByName(firewallOf(before));
+    const auto now = rulesByName(firewallOf(after));
+    json changes = {{"add", json::array()}, {"change", json::array()}, {"remove", json::array()}};
+    for (const auto& [name, rule] : old) {
+        if (now.count(name) == 0) {
+            changes["remove"].push_back(rule);
+        }
+    }
+    for (const auto& [name, rule] : now) {
+        const auto it = old.find(name);
+        if (it == old.end()) {
+            changes["add"].push_back(rule);
+        } else if (it->second != rule) {
+            changes["change"].push_back(
+                {{"name", name}, {"writes", memberChanges(it->second, rule)}});
+        }
+    }
+    return changes;
+}
+
 std::string renderFirewall(const json& machine, const json* store) {
     const json& firewall = firewallOf(machine);
     std::vector<json> ours;
@@ -266,11 +303,11 @@ std::string renderFirewall(const json& machine, const json* store) {
     std::ostringstream out;
     out << "Windows Firewall (service "
         << (firewall.value("service_running", true) ? "running" : "stopped") << ")\n\n"
-        << profilesTable(firewall.value("profiles", json::object())) << "\n"
-        << rulesSection(std::string("Rules of the plug-in (grouping \"") + kOurGrouping + "\")",
-                        ours)
+        << renderProfiles(firewall.value("profiles", json::object())) << "\n"
+        << renderRules(std::string("Rules of the plug-in (grouping \"") + kOurGrouping + "\")",
+                       ours)
         << "\n"
-        << rulesSection("Other rules", others);
+        << renderRules("Other rules", others);
     if (store != nullptr) {
         out << "\n" << statusSection(*store);
     }

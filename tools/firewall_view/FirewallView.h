@@ -5,6 +5,7 @@
 
 #include <nlohmann/json.hpp>
 #include <string>
+#include <vector>
 
 namespace tarn::view {
 
@@ -17,6 +18,17 @@ std::string renderFirewall(const nlohmann::json& machine, const nlohmann::json* 
 // with each changed property), profile defaults, and registry values. "no differences" when
 // the firewalls and registries are equal.
 std::string renderDiff(const nlohmann::json& before, const nlohmann::json& after);
+
+// Pieces of the above for other views: the rules of a machine file as a table under a title
+// with their count, and the three profiles' defaults as a table.
+std::string renderRules(const std::string& title, const std::vector<nlohmann::json>& rules);
+std::string renderProfiles(const nlohmann::json& profiles);
+
+// The members that differ between two objects: name -> [before, after], null where unset.
+nlohmann::json memberChanges(const nlohmann::json& before, const nlohmann::json& after);
+// The rules of two machine files, matched by name: {"add": [rule...], "change": [{"name",
+// "writes": memberChanges}...], "remove": [rule...]}. Throws like renderDiff.
+nlohmann::json ruleChanges(const nlohmann::json& before, const nlohmann::json& after);
 
 // Runs the tool on its arguments (without the program name); 0 on success, 2 for a usage
 // error, 1 when a file cannot be read.

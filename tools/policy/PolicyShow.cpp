@@ -1,14 +1,14 @@
-#include "tools/policy_view/PolicyView.h"
+#include "tools/policy/PolicyShow.h"
 
 #include "common/Str.h"
 #include "platform/win.h"
 #include "settings/FWSettings.h"
 
-namespace tarn::policy_view {
+namespace tarn::policy {
 
 namespace {
 
-constexpr const char* kUsage = R"usage(Usage: tarn_policy_view [-n NAMESPACE] [--root FOLDER]
+constexpr const char* kUsage = R"usage(Usage: tarn_policy show [-n NAMESPACE] [--root FOLDER]
 
 Shows what the firewall plug-in makes of the policy in a namespace's settings store: the
 current profile and settings, each current rule, each refused rule with the reason, and the
@@ -106,11 +106,11 @@ void printRejected(std::ostream& out, const std::vector<Rejected>& rejected) {
 
 }  // namespace
 
-int run(const std::vector<std::wstring>& args, std::ostream& out, std::ostream& err) {
+int show(const std::vector<std::wstring>& args, std::ostream& out, std::ostream& err) {
     Options options;
     std::string error;
     if (!parse(args, options, error)) {
-        err << "tarn_policy_view: " << error << "\n" << kUsage;
+        err << "tarn_policy show: " << error << "\n" << kUsage;
         return 2;
     }
     if (options.help) {
@@ -123,7 +123,7 @@ int run(const std::vector<std::wstring>& args, std::ostream& out, std::ostream& 
     Tarn::TaskScheduler scheduler;  // never run: the view triggers nothing
     FWSettings settings(options.nameSpace, scheduler, makeSharedEvent());
     if (!settings.start({})) {
-        err << "tarn_policy_view: cannot open the settings store of namespace \""
+        err << "tarn_policy show: cannot open the settings store of namespace \""
             << utf8(options.nameSpace) << "\"\n";
         return 1;
     }
@@ -146,4 +146,4 @@ int run(const std::vector<std::wstring>& args, std::ostream& out, std::ostream& 
     return 0;
 }
 
-}  // namespace tarn::policy_view
+}  // namespace tarn::policy

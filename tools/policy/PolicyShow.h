@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-namespace tarn::policy_view {
+namespace tarn::policy {
 
-// Runs one command line (without the program name): 0 on success, 1 when the store cannot be
-// opened, 2 for a wrong command line.
-int run(const std::vector<std::wstring>& args, std::ostream& out, std::ostream& err);
+// The command "show": runs its arguments (after the command word): 0 on success, 1 when the store
+// cannot be opened, 2 for a wrong command line.
+int show(const std::vector<std::wstring>& args, std::ostream& out, std::ostream& err);
 
-}  // namespace tarn::policy_view
+}  // namespace tarn::policy

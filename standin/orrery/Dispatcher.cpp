@@ -80,12 +80,13 @@ void Dispatcher::dropOwner(const void* owner) {
 }
 
 void Dispatcher::documentChanged(std::shared_ptr<Store> store, DocumentPtr before,
-                                 DocumentPtr after) {
+                                 DocumentPtr after, const std::vector<std::string>* changedPath) {
     std::lock_guard lock(m_mutex);
     if (!m_active) {
         return;
     }
-    m_changes.push_back({std::move(store), std::move(before), std::move(after)});
+    m_changes.push_back({std::move(store), std::move(before), std::move(after),
+                         changedPath != nullptr ? std::optional(*changedPath) : std::nullopt});
     if (!onCallbackThread()) {
         SetEvent(m_wake.get());  // the callback thread itself finds it when its look ends
     }
@@ -217,7 +218,10 @@ void Dispatcher::pollStores(const std::vector<std::shared_ptr<Store>>& stores,
 
 void Dispatcher::deliver(const Change& change, std::unique_lock<std::mutex>& lock) {
     lock.unlock();
-    const std::vector<std::string> keys = changedKeys(change.before->values, change.after->values);
+    const std::vector<std::string> keys =
+        change.changedPath
+            ? changedKeysAt(change.before->values, change.after->values, *change.changedPath)
+            : changedKeys(change.before->values, change.after->values);
     lock.lock();
     for (const auto& key : keys) {
         std::vector<uint64_t> recipients;

@@ -40,8 +40,10 @@ public:
     // Drops the owner's subscriptions and waits until no callback of the owner runs, except
     // when called on the callback thread itself.
     void dropOwner(const void* owner);
-    // A store replaced its document.
-    void documentChanged(std::shared_ptr<Store> store, DocumentPtr before, DocumentPtr after);
+    // A store replaced its document; `changedPath`, when given, is the only place where the
+    // two differ.
+    void documentChanged(std::shared_ptr<Store> store, DocumentPtr before, DocumentPtr after,
+                         const std::vector<std::string>* changedPath = nullptr);
 
 private:
     struct Subscription {
@@ -56,6 +58,7 @@ private:
         std::shared_ptr<Store> store;
         DocumentPtr before;
         DocumentPtr after;
+        std::optional<std::vector<std::string>> changedPath;
     };
     // The subscribed stores of one folder and the folder's change notification (invalid when
     // the system refused one: the folder is then polled).

@@ -138,6 +138,12 @@ DocumentPtr Store::snapshot() {
 }
 
 void Store::poll() {
+    // A writer of this process holds the file lock, so nobody else can write now, and it
+    // adopts what it writes itself: looking now would only read its own file back.
+    const std::unique_lock writer(m_writeMutex, std::try_to_lock);
+    if (!writer.owns_lock()) {
+        return;
+    }
     std::lock_guard guard(m_mutex);
     refreshLocked(true);
 }
@@ -186,10 +192,11 @@ int Store::refreshLocked(bool thorough) {
     return PYX_ORRERY_OK;
 }
 
-void Store::adoptLocked(DocumentPtr document) {
+void Store::adoptLocked(DocumentPtr document, const std::vector<std::string>* changedPath) {
     DocumentPtr before = std::exchange(m_document, std::move(document));
     if (m_watchers > 0 && before) {
-        Dispatcher::instance().documentChanged(shared_from_this(), std::move(before), m_document);
+        Dispatcher::instance().documentChanged(shared_from_this(), std::move(before), m_document,
+                                               changedPath);
     }
 }
 
@@ -218,6 +225,7 @@ int Store::checkedChange(const Document& base, const Mutation& mutation,
                 return PYX_ORRERY_OK;
             }
             next = base;
+            next->memberTexts.erase(mutation.path.front());
             return storeValue(next->values, mutation.path, mutation.value);
         }
         case Kind::Erase:
@@ -225,6 +233,7 @@ int Store::checkedChange(const Document& base, const Mutation& mutation,
                 return PYX_ORRERY_E_NOT_FOUND;
             }
             next = base;
+            next->memberTexts.erase(mutation.path.front());
             return eraseValue(next->values, mutation.path);
         case Kind::SetConstraints: {
             const auto it = base.constraints.find(mutation.key);
@@ -246,6 +255,7 @@ int Store::checkedChange(const Document& base, const Mutation& mutation,
             }
             next = base;
             next->values = mutation.value;
+            next->memberTexts.clear();
             return PYX_ORRERY_OK;
     }
     return PYX_ORRERY_E_INVALID_ARGUMENT;
@@ -275,16 +285,23 @@ int Store::apply(const Mutation& mutation) {
         return err;
     }
     next->generation = base->generation + 1;
-    if (const int err = m_file.replace(serialize(*next)); err != PYX_ORRERY_OK) {
+    if (const int err = m_file.replace(serializeCaching(*next)); err != PYX_ORRERY_OK) {
         return err;
     }
+    // Readers of this process see the new hint only together with the document it stands for,
+    // so that none of them reads the file back.
+    std::lock_guard guard(m_mutex);
     m_file.writeHint(next->generation);
     const FileStamp stamp = m_file.stamp();
     m_loaded = FileVersion{next->generation, stamp};  // written here, so known good
-    std::lock_guard guard(m_mutex);
     m_lastHint = next->generation;
     m_lastStamp = stamp;
-    adoptLocked(std::make_shared<const Document>(std::move(*next)));
+    // Nothing else could change the document while the lock was held: the walk for the changed
+    // keys can stay at the changed path.
+    const bool scoped = m_document == base && (mutation.kind == Mutation::Kind::Set ||
+                                               mutation.kind == Mutation::Kind::Erase);
+    adoptLocked(std::make_shared<const Document>(std::move(*next)),
+                scoped ? &mutation.path : nullptr);
     return PYX_ORRERY_OK;
 }
 

@@ -61,7 +61,9 @@ private:
     // Called with m_mutex held. PYX_ORRERY_OK when what the process holds is the newest
     // document; else the error, and the process keeps what it had.
     int refreshLocked(bool thorough);
-    void adoptLocked(DocumentPtr document);
+    // Publishes a new document; `changedPath`, when given, is the only place where it differs
+    // from the one it replaces.
+    void adoptLocked(DocumentPtr document, const std::vector<std::string>* changedPath = nullptr);
     int checkedChange(const Document& base, const Mutation& mutation,
                       std::optional<Document>& next) const;
 

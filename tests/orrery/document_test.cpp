@@ -1,6 +1,8 @@
 // The store's document rules: keys, which keys a change reports, constraints, the file form.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "standin/orrery/Document.h"
 #include "standin/orrery/PyxOrrery.h"
 #include "standin/orrery/Text.h"
@@ -73,6 +75,65 @@ TEST(OrreryDocument, ReportsChangedKeysByFullName) {
     for (const auto& c : cases) {
         EXPECT_EQ(tarn::orrery::changedKeys(Json::parse(c.before), Json::parse(c.after)), c.keys)
             << c.before << " -> " << c.after;
+    }
+}
+
+TEST(OrreryDocument, ChangedKeysAtThePathOfAChangeAreThoseOfTheWholeTree) {
+    const struct {
+        const char* before;
+        const char* after;
+        std::vector<std::string> path;
+    } cases[] = {
+        {R"({"o":{"k":1},"x":{"y":{"z":1,"w":2}}})",
+         R"({"o":{"k":1},"x":{"y":{"z":3,"w":2}}})",
+         {"x", "y", "z"}},
+        {R"({"o":1})", R"({"o":1,"n":{"e":{"w":[1]}}})", {"n", "e", "w"}},  // made on the way
+        {R"({"o":1,"x":{"y":{"z":true}}})", R"({"o":1,"x":{"y":{}}})", {"x", "y", "z"}},
+        {R"({"a":{"b":5}})", R"({"a":{"b":{"c":1,"d":{"e":2}}}})", {"a", "b"}},  // value to object
+        {R"({"a":{"b":{"c":1,"d":2}}})", R"({"a":{"b":"s"}})", {"a", "b"}},      // and back
+        {R"({"a":{"b":1}})", R"({"a":{"b":1}})", {"a", "b"}},                    // no change
+        {R"({"a":{}})", R"({"a":{"b":{}}})", {"a", "b"}},                        // no value either
+        {R"({"a":{"q\"t":1}})", R"({"a":{"q\"t":2}})", {"a", "q\"t"}},
+    };
+    for (const auto& c : cases) {
+        const Json before = Json::parse(c.before);
+        const Json after = Json::parse(c.after);
+        EXPECT_EQ(tarn::orrery::changedKeysAt(before, after, c.path),
+                  tarn::orrery::changedKeys(before, after))
+            << c.before << " -> " << c.after;
+    }
+}
+
+TEST(OrreryDocument, AFileFormFromCachedMembersIsTheFullOne) {
+    tarn::orrery::Document document;
+    document.generation = 7;
+    document.constraints = {{"a.b", 1}};
+    document.values = Json::parse(R"({"a":{"b":[1,{"c":null}]},"s":"\u00e9","q\"t":{"x":1.5}})");
+    EXPECT_EQ(tarn::orrery::serializeCaching(document), tarn::orrery::serialize(document));
+    // Changes as a writer makes them: each drops the changed member's text, nothing else.
+    const std::function<void(tarn::orrery::Document&)> changes[] = {
+        [](auto& d) { d.values["s"] = "new"; },
+        [](auto& d) { d.values.erase("a"); },
+        [](auto& d) { d.values["0first"] = Json::object(); },
+        [](auto& d) {
+            d.values["\u6e2c"] = Json::array({1, 2});
+        },
+        [](auto& d) { d.values = Json::object(); },
+    };
+    const char* names[] = {"s", "a", "0first", "\u6e2c", nullptr};
+    for (size_t i = 0; i < std::size(changes); ++i) {
+        changes[i](document);
+        if (names[i] != nullptr) {
+            document.memberTexts.erase(names[i]);
+        } else {
+            document.memberTexts.clear();
+        }
+        ++document.generation;
+        const std::string text = tarn::orrery::serializeCaching(document);
+        EXPECT_EQ(text, tarn::orrery::serialize(document)) << i;
+        const auto parsed = tarn::orrery::parseDocument(text);
+        ASSERT_TRUE(parsed) << i;
+        EXPECT_EQ(parsed->values, document.values) << i;
     }
 }
 

@@ -47,6 +47,31 @@ TEST(OrrerySim, ASubscriberLooksAtTheStoreOnlyWhenItsFolderChanges) {
     }
 }
 
+TEST(OrrerySim, ASubscriberDoesNotReadBackTheWritesOfItsOwnProcess) {
+    tarn::test::StoreRoot root;
+    const auto handle = root.open();
+    std::string big = R"({"r0":0)";
+    for (int i = 1; i < 20000; ++i) {
+        big += ",\"r" + std::to_string(i) + "\":" + std::to_string(i);
+    }
+    ASSERT_EQ(PyxOrrery_SetObjectFromStringUtf8(handle.get(), L"big", (big + "}").c_str()),
+              PYX_ORRERY_OK);
+    tarn::test::ChangeCollector changes;
+    ASSERT_EQ(
+        PyxOrrery_Subscribe(handle.get(), L"w", &tarn::test::ChangeCollector::callback, &changes),
+        PYX_ORRERY_OK);
+    Sleep(300);  // the callback thread watches the folder
+    constexpr int kWrites = 20;
+    const auto opens = sim::callCount("CreateFileW");
+    for (int i = 1; i <= kWrites; ++i) {
+        ASSERT_EQ(PyxOrrery_SetInt32(handle.get(), L"w.n", i), PYX_ORRERY_OK);
+    }
+    ASSERT_TRUE(changes.waitFor(kWrites));
+    Sleep(300);  // and has looked at the folder after the last write
+    EXPECT_EQ(sim::callCount("CreateFileW") - opens, static_cast<uint64_t>(kWrites))
+        << "one temporary file per write, and no reading of the document";
+}
+
 TEST(OrrerySim, AFolderWithoutChangeNotificationIsPolled) {
     sim::failAlways("FindFirstChangeNotificationW", ERROR_NOT_SUPPORTED);
     tarn::test::StoreRoot root;

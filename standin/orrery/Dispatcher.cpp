@@ -80,13 +80,22 @@ void Dispatcher::dropOwner(const void* owner) {
 }
 
 void Dispatcher::documentChanged(std::shared_ptr<Store> store, DocumentPtr before,
-                                 DocumentPtr after, const std::vector<std::string>* changedPath) {
+                                 DocumentPtr after) {
+    queue({std::move(store), std::move(before), std::move(after), {}, {}, {}});
+}
+
+void Dispatcher::valueChanged(std::shared_ptr<Store> store, std::vector<std::string> path,
+                              std::optional<Json> before, std::optional<Json> after) {
+    queue(
+        {std::move(store), nullptr, nullptr, std::move(path), std::move(before), std::move(after)});
+}
+
+void Dispatcher::queue(Change change) {
     std::lock_guard lock(m_mutex);
     if (!m_active) {
         return;
     }
-    m_changes.push_back({std::move(store), std::move(before), std::move(after),
-                         changedPath != nullptr ? std::optional(*changedPath) : std::nullopt});
+    m_changes.push_back(std::move(change));
     if (!onCallbackThread()) {
         SetEvent(m_wake.get());  // the callback thread itself finds it when its look ends
     }
@@ -219,9 +228,10 @@ void Dispatcher::pollStores(const std::vector<std::shared_ptr<Store>>& stores,
 void Dispatcher::deliver(const Change& change, std::unique_lock<std::mutex>& lock) {
     lock.unlock();
     const std::vector<std::string> keys =
-        change.changedPath
-            ? changedKeysAt(change.before->values, change.after->values, *change.changedPath)
-            : changedKeys(change.before->values, change.after->values);
+        change.before
+            ? changedKeys(change.before->values, change.after->values)
+            : changedKeysAt(change.beforeValue ? &*change.beforeValue : nullptr,
+                            change.afterValue ? &*change.afterValue : nullptr, change.path);
     lock.lock();
     for (const auto& key : keys) {
         std::vector<uint64_t> recipients;

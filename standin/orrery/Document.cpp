@@ -240,24 +240,19 @@ std::vector<std::string> changedKeys(const Json& before, const Json& after) {
     return out;
 }
 
-std::vector<std::string> changedKeysAt(const Json& before, const Json& after,
+std::vector<std::string> changedKeysAt(const Json* before, const Json* after,
                                        const std::vector<std::string>& path) {
-    if (path.empty()) {
-        return changedKeys(before, after);
-    }
     // Above the path there are only objects (or nothing), which have no value of their own.
-    const Json* left = findValue(before, path);
-    const Json* right = findValue(after, path);
     std::vector<std::string> out;
-    if (left == nullptr && right == nullptr) {
+    if (before == nullptr && after == nullptr) {
         return out;
     }
     std::string prefix;
     for (const auto& segment : path) {
         prefix = childKey(prefix, segment);
     }
-    if (left == nullptr || right == nullptr || *left != *right) {
-        collectChanges(left, right, prefix, out);
+    if (before == nullptr || after == nullptr || *before != *after) {
+        collectChanges(before, after, prefix, out);
     }
     return out;
 }

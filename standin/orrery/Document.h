@@ -54,8 +54,9 @@ bool changesReadOnlyValue(const Document& document, const Json& values);
 // walked; any other value (arrays too) is compared as a whole; an absent value and an empty
 // object both count as no value.
 std::vector<std::string> changedKeys(const Json& before, const Json& after);
-// The same for two trees known to differ at most at or below `path`: only that part is walked.
-std::vector<std::string> changedKeysAt(const Json& before, const Json& after,
+// The same for two trees that differ at most at or below `path`, from the values at the path
+// (null: none there).
+std::vector<std::string> changedKeysAt(const Json* before, const Json* after,
                                        const std::vector<std::string>& path);
 
 }  // namespace tarn::orrery

@@ -98,7 +98,8 @@ TEST(OrreryDocument, ChangedKeysAtThePathOfAChangeAreThoseOfTheWholeTree) {
     for (const auto& c : cases) {
         const Json before = Json::parse(c.before);
         const Json after = Json::parse(c.after);
-        EXPECT_EQ(tarn::orrery::changedKeysAt(before, after, c.path),
+        EXPECT_EQ(tarn::orrery::changedKeysAt(tarn::orrery::findValue(before, c.path),
+                                              tarn::orrery::findValue(after, c.path), c.path),
                   tarn::orrery::changedKeys(before, after))
             << c.before << " -> " << c.after;
     }

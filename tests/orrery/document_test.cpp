@@ -1,8 +1,6 @@
 // The store's document rules: keys, which keys a change reports, constraints, the file form.
 #include <gtest/gtest.h>
 
-#include <functional>
-
 #include "standin/orrery/Document.h"
 #include "standin/orrery/PyxOrrery.h"
 #include "standin/orrery/Text.h"
@@ -102,39 +100,6 @@ TEST(OrreryDocument, ChangedKeysAtThePathOfAChangeAreThoseOfTheWholeTree) {
                                               tarn::orrery::findValue(after, c.path), c.path),
                   tarn::orrery::changedKeys(before, after))
             << c.before << " -> " << c.after;
-    }
-}
-
-TEST(OrreryDocument, AFileFormFromCachedMembersIsTheFullOne) {
-    tarn::orrery::Document document;
-    document.generation = 7;
-    document.constraints = {{"a.b", 1}};
-    document.values = Json::parse(R"({"a":{"b":[1,{"c":null}]},"s":"\u00e9","q\"t":{"x":1.5}})");
-    EXPECT_EQ(tarn::orrery::serializeCaching(document), tarn::orrery::serialize(document));
-    // Changes as a writer makes them: each drops the changed member's text, nothing else.
-    const std::function<void(tarn::orrery::Document&)> changes[] = {
-        [](auto& d) { d.values["s"] = "new"; },
-        [](auto& d) { d.values.erase("a"); },
-        [](auto& d) { d.values["0first"] = Json::object(); },
-        [](auto& d) {
-            d.values["\u6e2c"] = Json::array({1, 2});
-        },
-        [](auto& d) { d.values = Json::object(); },
-    };
-    const char* names[] = {"s", "a", "0first", "\u6e2c", nullptr};
-    for (size_t i = 0; i < std::size(changes); ++i) {
-        changes[i](document);
-        if (names[i] != nullptr) {
-            document.memberTexts.erase(names[i]);
-        } else {
-            document.memberTexts.clear();
-        }
-        ++document.generation;
-        const std::string text = tarn::orrery::serializeCaching(document);
-        EXPECT_EQ(text, tarn::orrery::serialize(document)) << i;
-        const auto parsed = tarn::orrery::parseDocument(text);
-        ASSERT_TRUE(parsed) << i;
-        EXPECT_EQ(parsed->values, document.values) << i;
     }
 }
 

@@ -147,6 +147,7 @@ TEST(OrreryLibrary, TheFileFollowsEveryKindOfWriteAndAnUnchangedValueWritesNothi
         {"the same again", [&] { return PyxOrrery_SetBool(h, L"status.on", 1); }, false},
         {"set of another member", [&] { return PyxOrrery_SetInt32(h, L"big.n", 4); }, true},
         {"a new member", [&] { return PyxOrrery_SetString(h, L"new.s", L"x"); }, true},
+        {"a member to escape", [&] { return PyxOrrery_SetBool(h, L"q\"t\u00e9\\.a", 1); }, true},
         {"delete below a member", [&] { return PyxOrrery_DeleteValue(h, L"big.r"); }, true},
         {"delete of a member", [&] { return PyxOrrery_DeleteValue(h, L"new"); }, true},
         {"constraints", [&] { return PyxOrrery_SetConstraints(h, L"big", 4); }, true},

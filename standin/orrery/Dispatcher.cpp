@@ -81,11 +81,21 @@ void Dispatcher::dropOwner(const void* owner) {
 
 void Dispatcher::documentChanged(std::shared_ptr<Store> store, DocumentPtr before,
                                  DocumentPtr after) {
+    queue({std::move(store), std::move(before), std::move(after), {}, {}, {}});
+}
+
+void Dispatcher::valueChanged(std::shared_ptr<Store> store, std::vector<std::string> path,
+                              std::optional<Json> before, std::optional<Json> after) {
+    queue(
+        {std::move(store), nullptr, nullptr, std::move(path), std::move(before), std::move(after)});
+}
+
+void Dispatcher::queue(Change change) {
     std::lock_guard lock(m_mutex);
     if (!m_active) {
         return;
     }
-    m_changes.push_back({std::move(store), std::move(before), std::move(after)});
+    m_changes.push_back(std::move(change));
     if (!onCallbackThread()) {
         SetEvent(m_wake.get());  // the callback thread itself finds it when its look ends
     }
@@ -217,7 +227,11 @@ void Dispatcher::pollStores(const std::vector<std::shared_ptr<Store>>& stores,
 
 void Dispatcher::deliver(const Change& change, std::unique_lock<std::mutex>& lock) {
     lock.unlock();
-    const std::vector<std::string> keys = changedKeys(change.before->values, change.after->values);
+    const std::vector<std::string> keys =
+        change.before
+            ? changedKeys(change.before->values, change.after->values)
+            : changedKeysAt(change.beforeValue ? &*change.beforeValue : nullptr,
+                            change.afterValue ? &*change.afterValue : nullptr, change.path);
     lock.lock();
     for (const auto& key : keys) {
         std::vector<uint64_t> recipients;

@@ -42,6 +42,9 @@ public:
     void dropOwner(const void* owner);
     // A store replaced its document.
     void documentChanged(std::shared_ptr<Store> store, DocumentPtr before, DocumentPtr after);
+    // A store's document changed at `path` alone, from `before` to `after` (nullopt: none).
+    void valueChanged(std::shared_ptr<Store> store, std::vector<std::string> path,
+                      std::optional<Json> before, std::optional<Json> after);
 
 private:
     struct Subscription {
@@ -54,8 +57,12 @@ private:
     };
     struct Change {
         std::shared_ptr<Store> store;
+        // The whole documents, or the values at the one path that changed.
         DocumentPtr before;
         DocumentPtr after;
+        std::vector<std::string> path;
+        std::optional<Json> beforeValue;
+        std::optional<Json> afterValue;
     };
     // The subscribed stores of one folder and the folder's change notification (invalid when
     // the system refused one: the folder is then polled).
@@ -67,6 +74,7 @@ private:
 
     void run();
     void deliver(const Change& change, std::unique_lock<std::mutex>& lock);
+    void queue(Change change);
     // Looks at the stores for other processes' writes, without the lock.
     void pollStores(const std::vector<std::shared_ptr<Store>>& stores,
                     std::unique_lock<std::mutex>& lock);

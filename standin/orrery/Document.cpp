@@ -6,14 +6,49 @@
 
 namespace tarn::orrery {
 
-std::string serialize(const Document& document) {
+namespace {
+
+std::string header(const Document& document) {
     // The generation comes first so that it can be told at a glance in the file.
     std::string text = "{\"generation\":" + std::to_string(document.generation);
     text += ",\"constraints\":";
     text += Json(document.constraints).dump();
     text += ",\"values\":";
+    return text;
+}
+
+}  // namespace
+
+std::string serialize(const Document& document) {
+    std::string text = header(document);
     text += document.values.dump();
     text += "}";
+    return text;
+}
+
+std::string serializeCaching(Document& document) {
+    std::erase_if(document.memberTexts,
+                  [&](const auto& entry) { return !document.values.contains(entry.first); });
+    std::vector<std::shared_ptr<const std::string>> parts;
+    size_t size = 0;
+    for (const auto& [name, value] : document.values.items()) {
+        auto& cached = document.memberTexts[name];
+        if (!cached) {
+            cached = std::make_shared<const std::string>(Json(name).dump() + ":" + value.dump());
+        }
+        size += cached->size() + 1;
+        parts.push_back(cached);
+    }
+    std::string text = header(document);
+    text.reserve(text.size() + size + 2);
+    text += '{';
+    for (size_t i = 0; i < parts.size(); ++i) {
+        if (i > 0) {
+            text += ',';
+        }
+        text += *parts[i];
+    }
+    text += "}}";
     return text;
 }
 
@@ -201,6 +236,23 @@ std::vector<std::string> changedKeys(const Json& before, const Json& after) {
     std::vector<std::string> out;
     if (before != after) {
         collectChanges(&before, &after, std::string(), out);
+    }
+    return out;
+}
+
+std::vector<std::string> changedKeysAt(const Json* before, const Json* after,
+                                       const std::vector<std::string>& path) {
+    // Above the path there are only objects (or nothing), which have no value of their own.
+    std::vector<std::string> out;
+    if (before == nullptr && after == nullptr) {
+        return out;
+    }
+    std::string prefix;
+    for (const auto& segment : path) {
+        prefix = childKey(prefix, segment);
+    }
+    if (before == nullptr || after == nullptr || *before != *after) {
+        collectChanges(before, after, prefix, out);
     }
     return out;
 }

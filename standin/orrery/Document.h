@@ -20,11 +20,17 @@ struct Document {
     uint64_t generation = 0;
     Json values = Json::object();
     std::map<std::string, uint32_t> constraints;  // dotted UTF-8 key -> bits (never 0)
+    // The file form of top-level values as last written, so that a write serialises only the
+    // members it changed. An entry, where present, is the text of that member's value; whoever
+    // changes a member drops its entry.
+    std::map<std::string, std::shared_ptr<const std::string>> memberTexts;
 };
 using DocumentPtr = std::shared_ptr<const Document>;
 
 // The file form: {"generation":N,"constraints":{...},"values":{...}}.
 std::string serialize(const Document& document);
+// The same text; fills the document's missing member texts on the way and reuses the others.
+std::string serializeCaching(Document& document);
 // Nullopt when the text is not a store document, with the reason in `error` if given
 // (PYX_ORRERY_E_TOO_DEEP for values nested deeper than the store allows).
 std::optional<Document> parseDocument(const std::string& text, int* error = nullptr);
@@ -48,5 +54,9 @@ bool changesReadOnlyValue(const Document& document, const Json& values);
 // walked; any other value (arrays too) is compared as a whole; an absent value and an empty
 // object both count as no value.
 std::vector<std::string> changedKeys(const Json& before, const Json& after);
+// The same for two trees that differ at most at or below `path`, from the values at the path
+// (null: none there).
+std::vector<std::string> changedKeysAt(const Json* before, const Json* after,
+                                       const std::vector<std::string>& path);
 
 }  // namespace tarn::orrery

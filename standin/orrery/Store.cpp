@@ -1,5 +1,6 @@
 #include "standin/orrery/Store.h"
 
+#include <atomic>
 #include <chrono>
 #include <cwchar>
 #include <map>
@@ -80,7 +81,7 @@ std::shared_ptr<Store> Store::open(const std::wstring& folder, const std::wstrin
 }
 
 Store::Store(const std::wstring& folder, const std::wstring& name)
-    : m_file(folder, name), m_document(std::make_shared<const Document>()) {}
+    : m_file(folder, name), m_document(std::make_shared<Document>()) {}
 
 int Store::load() {
     std::lock_guard writer(m_writeMutex);
@@ -138,6 +139,12 @@ DocumentPtr Store::snapshot() {
 }
 
 void Store::poll() {
+    // A writer of this process holds the file lock, so nobody else can write now, and it
+    // adopts what it writes itself: looking now would only read its own file back.
+    const std::unique_lock writer(m_writeMutex, std::try_to_lock);
+    if (!writer.owns_lock()) {
+        return;
+    }
     std::lock_guard guard(m_mutex);
     refreshLocked(true);
 }
@@ -186,7 +193,7 @@ int Store::refreshLocked(bool thorough) {
     return PYX_ORRERY_OK;
 }
 
-void Store::adoptLocked(DocumentPtr document) {
+void Store::adoptLocked(std::shared_ptr<Document> document) {
     DocumentPtr before = std::exchange(m_document, std::move(document));
     if (m_watchers > 0 && before) {
         Dispatcher::instance().documentChanged(shared_from_this(), std::move(before), m_document);
@@ -198,9 +205,9 @@ void Store::watch(bool on) {
     m_watchers += on ? 1 : -1;
 }
 
-int Store::checkedChange(const Document& base, const Mutation& mutation,
-                         std::optional<Document>& next) const {
+int Store::vet(const Document& base, const Mutation& mutation, bool& changes) const {
     using Kind = Mutation::Kind;
+    changes = false;
     // Read-only binds every handle but the management's, whichever way it writes.
     if (!mutation.overrideConstraints &&
         (mutation.kind == Kind::ReplaceValues ? changesReadOnlyValue(base, mutation.value)
@@ -213,42 +220,124 @@ int Store::checkedChange(const Document& base, const Mutation& mutation,
     switch (mutation.kind) {
         case Kind::Set: {
             const Json* existing = findValue(base.values, mutation.path);
-            if (existing != nullptr && *existing == mutation.value &&
-                existing->is_number_float() == mutation.value.is_number_float()) {
-                return PYX_ORRERY_OK;
-            }
-            next = base;
-            return storeValue(next->values, mutation.path, mutation.value);
+            changes = existing == nullptr || *existing != mutation.value ||
+                      existing->is_number_float() != mutation.value.is_number_float();
+            return PYX_ORRERY_OK;
         }
         case Kind::Erase:
-            if (findValue(base.values, mutation.path) == nullptr) {
-                return PYX_ORRERY_E_NOT_FOUND;
-            }
-            next = base;
-            return eraseValue(next->values, mutation.path);
+            changes = findValue(base.values, mutation.path) != nullptr;
+            return changes ? PYX_ORRERY_OK : PYX_ORRERY_E_NOT_FOUND;
         case Kind::SetConstraints: {
             const auto it = base.constraints.find(mutation.key);
-            const uint32_t current = it == base.constraints.end() ? 0 : it->second;
-            if (current == mutation.constraints) {
-                return PYX_ORRERY_OK;
-            }
-            next = base;
-            if (mutation.constraints == 0) {
-                next->constraints.erase(mutation.key);
-            } else {
-                next->constraints[mutation.key] = mutation.constraints;
-            }
+            changes = (it == base.constraints.end() ? 0 : it->second) != mutation.constraints;
             return PYX_ORRERY_OK;
         }
         case Kind::ReplaceValues:
-            if (base.values == mutation.value) {
-                return PYX_ORRERY_OK;
-            }
-            next = base;
-            next->values = mutation.value;
+            changes = base.values != mutation.value;
             return PYX_ORRERY_OK;
     }
     return PYX_ORRERY_E_INVALID_ARGUMENT;
+}
+
+int Store::change(Document& document, const Mutation& mutation) {
+    switch (mutation.kind) {
+        case Mutation::Kind::Set:
+            document.memberTexts.erase(mutation.path.front());
+            return storeValue(document.values, mutation.path, mutation.value);
+        case Mutation::Kind::Erase:
+            document.memberTexts.erase(mutation.path.front());
+            return eraseValue(document.values, mutation.path);
+        case Mutation::Kind::SetConstraints:
+            if (mutation.constraints == 0) {
+                document.constraints.erase(mutation.key);
+            } else {
+                document.constraints[mutation.key] = mutation.constraints;
+            }
+            return PYX_ORRERY_OK;
+        case Mutation::Kind::ReplaceValues:
+            document.values = mutation.value;
+            document.memberTexts.clear();
+            return PYX_ORRERY_OK;
+    }
+    return PYX_ORRERY_E_INVALID_ARGUMENT;
+}
+
+bool Store::soleOwnerLocked() const {
+    if (m_document.use_count() != 1) {
+        return false;
+    }
+    // The last other owner let go before: what it read of the document happened before this.
+    std::atomic_thread_fence(std::memory_order_acquire);
+    return true;
+}
+
+void Store::recordWriteLocked(uint64_t generation) {
+    // Readers of this process see the new hint only together with the document it stands for,
+    // so that none of them reads the file back.
+    m_file.writeHint(generation);
+    const FileStamp stamp = m_file.stamp();
+    m_loaded = FileVersion{generation, stamp};  // written here, so known good
+    m_lastHint = generation;
+    m_lastStamp = stamp;
+}
+
+void Store::reportLocked(const std::vector<std::string>& path, const Json* before,
+                         const Json* after) {
+    if (m_watchers > 0) {
+        Dispatcher::instance().valueChanged(shared_from_this(), path,
+                                            before ? std::optional(*before) : std::nullopt,
+                                            after ? std::optional(*after) : std::nullopt);
+    }
+}
+
+int Store::changeInPlaceLocked(const Mutation& mutation) {
+    Document& document = *m_document;
+    const Json* existing = findValue(document.values, mutation.path);
+    std::optional<Json> before = existing ? std::optional(*existing) : std::nullopt;
+    // How many segments of the path lead through objects that exist: a set makes the others.
+    size_t existingDepth = 0;
+    for (const Json* node = &document.values;
+         existingDepth + 1 < mutation.path.size() && node->is_object(); ++existingDepth) {
+        const auto it = node->find(mutation.path[existingDepth]);
+        if (it == node->end()) {
+            break;
+        }
+        node = &*it;
+    }
+    if (const int err = change(document, mutation); err != PYX_ORRERY_OK) {
+        return err;  // refused before anything changed
+    }
+    ++document.generation;
+    // Whatever stops the write, the document goes back to what the file still holds.
+    bool written = false;
+    const auto undo = [&] {
+        --document.generation;
+        if (before) {
+            storeValue(document.values, mutation.path, *before);
+        } else {
+            eraseValue(document.values,
+                       std::vector<std::string>(
+                           mutation.path.begin(),
+                           mutation.path.begin() + static_cast<ptrdiff_t>(existingDepth + 1)));
+        }
+        document.memberTexts.erase(mutation.path.front());
+    };
+    try {
+        if (const int err = m_file.replace(serializeCaching(document)); err != PYX_ORRERY_OK) {
+            undo();
+            return err;
+        }
+        written = true;
+        recordWriteLocked(document.generation);
+        reportLocked(mutation.path, before ? &*before : nullptr,
+                     findValue(document.values, mutation.path));
+    } catch (...) {
+        if (!written) {
+            undo();
+        }
+        throw;
+    }
+    return PYX_ORRERY_OK;
 }
 
 int Store::apply(const Mutation& mutation) {
@@ -257,34 +346,47 @@ int Store::apply(const Mutation& mutation) {
     if (const int err = m_file.lock(lock); err != PYX_ORRERY_OK) {
         return err;
     }
-    DocumentPtr base;
-    {
-        std::lock_guard guard(m_mutex);
-        // Another process may have written just before the lock: a document that cannot be
-        // read now must not be replaced by this process's older copy.
-        if (const int err = refreshLocked(true); err != PYX_ORRERY_OK) {
-            TARN_LOG(TarnPyxLogging::LevelError)
-                << "Not writing " << mutation.key << ": the store file " << m_file.documentPath()
-                << " cannot be read (" << PyxOrrery_ErrorAsString(err) << ")";
-            return err;
-        }
-        base = m_document;
+    std::unique_lock guard(m_mutex);
+    // Another process may have written just before the lock: a document that cannot be read
+    // now must not be replaced by this process's older copy.
+    if (const int err = refreshLocked(true); err != PYX_ORRERY_OK) {
+        TARN_LOG(TarnPyxLogging::LevelError)
+            << "Not writing " << mutation.key << ": the store file " << m_file.documentPath()
+            << " cannot be read (" << PyxOrrery_ErrorAsString(err) << ")";
+        return err;
     }
-    std::optional<Document> next;
-    if (const int err = checkedChange(*base, mutation, next); err != PYX_ORRERY_OK || !next) {
+    const bool scoped =
+        mutation.kind == Mutation::Kind::Set || mutation.kind == Mutation::Kind::Erase;
+    bool changes = false;
+    if (const int err = vet(*m_document, mutation, changes); err != PYX_ORRERY_OK || !changes) {
+        return err;
+    }
+    if (scoped && soleOwnerLocked()) {
+        // Nobody else holds the document, and nobody gets it while the lock is held: it is
+        // changed where it is instead of being copied whole.
+        return changeInPlaceLocked(mutation);
+    }
+    const DocumentPtr base = m_document;
+    guard.unlock();
+    auto next = std::make_shared<Document>(*base);
+    if (const int err = change(*next, mutation); err != PYX_ORRERY_OK) {
         return err;
     }
     next->generation = base->generation + 1;
-    if (const int err = m_file.replace(serialize(*next)); err != PYX_ORRERY_OK) {
+    if (const int err = m_file.replace(serializeCaching(*next)); err != PYX_ORRERY_OK) {
         return err;
     }
-    m_file.writeHint(next->generation);
-    const FileStamp stamp = m_file.stamp();
-    m_loaded = FileVersion{next->generation, stamp};  // written here, so known good
-    std::lock_guard guard(m_mutex);
-    m_lastHint = next->generation;
-    m_lastStamp = stamp;
-    adoptLocked(std::make_shared<const Document>(std::move(*next)));
+    guard.lock();
+    recordWriteLocked(next->generation);
+    if (scoped && m_document == base) {
+        // Nothing else changed the document while the lock was held: the change is all at the
+        // path.
+        reportLocked(mutation.path, findValue(base->values, mutation.path),
+                     findValue(next->values, mutation.path));
+        m_document = std::move(next);
+    } else {
+        adoptLocked(std::move(next));
+    }
     return PYX_ORRERY_OK;
 }
 

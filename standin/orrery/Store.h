@@ -61,9 +61,23 @@ private:
     // Called with m_mutex held. PYX_ORRERY_OK when what the process holds is the newest
     // document; else the error, and the process keeps what it had.
     int refreshLocked(bool thorough);
-    void adoptLocked(DocumentPtr document);
-    int checkedChange(const Document& base, const Mutation& mutation,
-                      std::optional<Document>& next) const;
+    // Publishes a new document; `changedPath`, when given, is the only place where it differs
+    // from the one it replaces.
+    // Publishes a document that replaces the whole one.
+    void adoptLocked(std::shared_ptr<Document> document);
+    // Whether `mutation` may be applied to `base` (the library's error code) and whether it
+    // changes anything.
+    int vet(const Document& base, const Mutation& mutation, bool& changes) const;
+    // Applies a vetted mutation.
+    static int change(Document& document, const Mutation& mutation);
+    // Whether m_document is held by nobody but this store.
+    bool soleOwnerLocked() const;
+    // A write of the document with this generation is on disk.
+    void recordWriteLocked(uint64_t generation);
+    // The value at `path`, and only that, changed.
+    void reportLocked(const std::vector<std::string>& path, const Json* before, const Json* after);
+    // Sets or erases in m_document itself, which the caller made sure nobody else holds.
+    int changeInPlaceLocked(const Mutation& mutation);
 
     // The last version of the file known to parse (loaded or written here); another handle's
     // open skips the file while it is unchanged.
@@ -76,7 +90,8 @@ private:
     std::mutex m_writeMutex;  // writers of this process, one at a time, before the file lock
     std::optional<FileVersion> m_loaded;  // guarded by m_writeMutex
     std::mutex m_mutex;                   // guards the members below
-    DocumentPtr m_document;
+    // Changed in place only while nobody else holds it (readers take it under m_mutex).
+    std::shared_ptr<Document> m_document;
     std::optional<uint64_t> m_lastHint;
     FileStamp m_lastStamp;
     int m_lastError = 0;               // why the file last looked at could not be taken, or 0

@@ -76,6 +76,33 @@ TEST(OrreryDocument, ReportsChangedKeysByFullName) {
     }
 }
 
+TEST(OrreryDocument, ChangedKeysAtThePathOfAChangeAreThoseOfTheWholeTree) {
+    const struct {
+        const char* before;
+        const char* after;
+        std::vector<std::string> path;
+    } cases[] = {
+        {R"({"o":{"k":1},"x":{"y":{"z":1,"w":2}}})",
+         R"({"o":{"k":1},"x":{"y":{"z":3,"w":2}}})",
+         {"x", "y", "z"}},
+        {R"({"o":1})", R"({"o":1,"n":{"e":{"w":[1]}}})", {"n", "e", "w"}},  // made on the way
+        {R"({"o":1,"x":{"y":{"z":true}}})", R"({"o":1,"x":{"y":{}}})", {"x", "y", "z"}},
+        {R"({"a":{"b":5}})", R"({"a":{"b":{"c":1,"d":{"e":2}}}})", {"a", "b"}},  // value to object
+        {R"({"a":{"b":{"c":1,"d":2}}})", R"({"a":{"b":"s"}})", {"a", "b"}},      // and back
+        {R"({"a":{"b":1}})", R"({"a":{"b":1}})", {"a", "b"}},                    // no change
+        {R"({"a":{}})", R"({"a":{"b":{}}})", {"a", "b"}},                        // no value either
+        {R"({"a":{"q\"t":1}})", R"({"a":{"q\"t":2}})", {"a", "q\"t"}},
+    };
+    for (const auto& c : cases) {
+        const Json before = Json::parse(c.before);
+        const Json after = Json::parse(c.after);
+        EXPECT_EQ(tarn::orrery::changedKeysAt(tarn::orrery::findValue(before, c.path),
+                                              tarn::orrery::findValue(after, c.path), c.path),
+                  tarn::orrery::changedKeys(before, after))
+            << c.before << " -> " << c.after;
+    }
+}
+
 TEST(OrreryDocument, StoresFindsAndErasesAlongPaths) {
     Json root = Json::object();
     EXPECT_EQ(tarn::orrery::storeValue(root, {"a", "b", "c"}, 1), PYX_ORRERY_OK);

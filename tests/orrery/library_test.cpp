@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <thread>
 
 #include <nlohmann/json.hpp>
@@ -128,6 +129,43 @@ TEST(OrreryLibrary, WritesAreOnDiskWhenTheCallReturns) {
     EXPECT_EQ(second["values"], nlohmann::json::parse(R"({"a":{}})"));
     EXPECT_GT(second["generation"].get<uint64_t>(), first["generation"].get<uint64_t>());
     EXPECT_FALSE(tarn::test::fileExists(root.documentPath(L"test") + L".new"));
+}
+
+TEST(OrreryLibrary, TheFileFollowsEveryKindOfWriteAndAnUnchangedValueWritesNothing) {
+    StoreRoot root;
+    const auto handle = root.open();
+    const PyxOrreryHandle h = handle.get();
+    const std::wstring document = root.documentPath(L"test");
+    ASSERT_EQ(PyxOrrery_ImportUtf8(h, R"({"big":{"r":[1,2,3]},"status":{"on":false}})"),
+              PYX_ORRERY_OK);
+    const struct {
+        const char* what;
+        std::function<int()> write;
+        bool changes;
+    } steps[] = {
+        {"set below a member", [&] { return PyxOrrery_SetBool(h, L"status.on", 1); }, true},
+        {"the same again", [&] { return PyxOrrery_SetBool(h, L"status.on", 1); }, false},
+        {"set of another member", [&] { return PyxOrrery_SetInt32(h, L"big.n", 4); }, true},
+        {"a new member", [&] { return PyxOrrery_SetString(h, L"new.s", L"x"); }, true},
+        {"a member to escape", [&] { return PyxOrrery_SetBool(h, L"q\"t\u00e9\\.a", 1); }, true},
+        {"delete below a member", [&] { return PyxOrrery_DeleteValue(h, L"big.r"); }, true},
+        {"delete of a member", [&] { return PyxOrrery_DeleteValue(h, L"new"); }, true},
+        {"constraints", [&] { return PyxOrrery_SetConstraints(h, L"big", 4); }, true},
+        {"set after them", [&] { return PyxOrrery_SetBool(h, L"status.on", 0); }, true},
+        {"import", [&] { return PyxOrrery_ImportUtf8(h, R"({"status":{"on":true}})"); }, true},
+        {"the same import", [&] { return PyxOrrery_ImportUtf8(h, R"({"status":{"on":true}})"); },
+         false},
+    };
+    for (const auto& step : steps) {
+        const std::string before = tarn::test::readFile(document);
+        ASSERT_EQ(step.write(), PYX_ORRERY_OK) << step.what;
+        const std::string after = tarn::test::readFile(document);
+        EXPECT_EQ(after != before, step.changes) << step.what;
+        const UniqueOrreryString exported(PyxOrrery_ExportUtf8(h, nullptr));
+        EXPECT_EQ(nlohmann::json::parse(after)["values"],
+                  nlohmann::json::parse(static_cast<const char*>(exported.get())))
+            << step.what;
+    }
 }
 
 TEST(OrreryLibrary, ReadOnlyKeysRefuseWritesAtAboveAndBelowThem) {

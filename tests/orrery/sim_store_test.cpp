@@ -6,6 +6,8 @@
 #include <functional>
 #include <string>
 
+#include <nlohmann/json.hpp>
+
 #include "platform/win.h"
 #include "sim/machine.h"
 #include "tests/orrery/OrreryTestSupport.h"
@@ -45,6 +47,68 @@ TEST(OrrerySim, ASubscriberLooksAtTheStoreOnlyWhenItsFolderChanges) {
         EXPECT_EQ(sim::callCount("ReadFile"), reads) << "no poll while nothing changes";
         EXPECT_EQ(sim::callCount("WaitForMultipleObjects"), waits) << "no wake-up either";
     }
+}
+
+TEST(OrrerySim, ASubscriberDoesNotReadBackTheWritesOfItsOwnProcess) {
+    tarn::test::StoreRoot root;
+    const auto handle = root.open();
+    std::string big = R"({"r0":0)";
+    for (int i = 1; i < 20000; ++i) {
+        big += ",\"r" + std::to_string(i) + "\":" + std::to_string(i);
+    }
+    ASSERT_EQ(PyxOrrery_SetObjectFromStringUtf8(handle.get(), L"big", (big + "}").c_str()),
+              PYX_ORRERY_OK);
+    tarn::test::ChangeCollector changes;
+    ASSERT_EQ(
+        PyxOrrery_Subscribe(handle.get(), L"w", &tarn::test::ChangeCollector::callback, &changes),
+        PYX_ORRERY_OK);
+    Sleep(300);  // the callback thread watches the folder
+    constexpr int kWrites = 20;
+    const auto opens = sim::callCount("CreateFileW");
+    for (int i = 1; i <= kWrites; ++i) {
+        ASSERT_EQ(PyxOrrery_SetInt32(handle.get(), L"w.n", i), PYX_ORRERY_OK);
+    }
+    ASSERT_TRUE(changes.waitFor(kWrites));
+    Sleep(300);  // and has looked at the folder after the last write
+    EXPECT_EQ(sim::callCount("CreateFileW") - opens, static_cast<uint64_t>(kWrites))
+        << "one temporary file per write, and no reading of the document";
+}
+
+TEST(OrrerySim, AWriteThatCannotReplaceTheFileChangesNothing) {
+    tarn::test::StoreRoot root;
+    const auto handle = root.open();
+    const PyxOrreryHandle h = handle.get();
+    ASSERT_EQ(PyxOrrery_ImportUtf8(h, R"({"a":{"b":1,"list":[1,2]},"s":"x"})"), PYX_ORRERY_OK);
+    const struct {
+        const char* what;
+        std::function<int()> write;
+        bool holdObject;  // a reader holds the document meanwhile
+    } cases[] = {
+        {"set of a value", [&] { return PyxOrrery_SetInt32(h, L"a.b", 2); }, false},
+        {"set along a new path", [&] { return PyxOrrery_SetBool(h, L"n.e.w", 1); }, false},
+        {"set below a new member", [&] { return PyxOrrery_SetBool(h, L"a.new.x", 1); }, false},
+        {"erase", [&] { return PyxOrrery_DeleteValue(h, L"a.list"); }, false},
+        {"erase of a member", [&] { return PyxOrrery_DeleteValue(h, L"s"); }, false},
+        {"set while read", [&] { return PyxOrrery_SetInt32(h, L"a.b", 2); }, true},
+    };
+    const std::wstring document = root.documentPath(L"test");
+    for (const auto& c : cases) {
+        const std::string file = tarn::test::readFile(document);
+        const tarn::UniqueOrreryString before(PyxOrrery_ExportUtf8(h, nullptr));
+        const tarn::UniqueOrreryObject held(c.holdObject ? PyxOrrery_GetObject(h, L"a", nullptr)
+                                                         : nullptr);
+        sim::failCall("MoveFileExW", 1, ERROR_GEN_FAILURE);
+        EXPECT_EQ(c.write(), PYX_ORRERY_E_IO) << c.what;
+        sim::clearFaults();
+        const tarn::UniqueOrreryString after(PyxOrrery_ExportUtf8(h, nullptr));
+        EXPECT_STREQ(static_cast<const char*>(after.get()), static_cast<const char*>(before.get()))
+            << c.what;
+        EXPECT_EQ(tarn::test::readFile(document), file) << c.what;
+    }
+    // And the next write writes what the store holds, with only its own change.
+    ASSERT_EQ(PyxOrrery_SetString(h, L"s", L"y"), PYX_ORRERY_OK);
+    EXPECT_EQ(nlohmann::json::parse(tarn::test::readFile(document))["values"],
+              nlohmann::json::parse(R"({"a":{"b":1,"list":[1,2]},"s":"y"})"));
 }
 
 TEST(OrrerySim, AFolderWithoutChangeNotificationIsPolled) {

@@ -297,6 +297,7 @@ json controllerFirewall(const json& machine, const json& policy) {
     EXPECT_TRUE(settings->waitUntilDone());
     controller->stop();
     settings->stop();
+    settings->controller.reset();  // the two hold each other
     selection.reset();
     scheduler.stop(true);
     loop.join();

@@ -25,12 +25,7 @@ LOG="$TARN_SIM_ROOT/C/ProgramData/Tarn/Log/Firewall/FirewallPlugin.log"
 mkdir -p "$TARN_SIM_ROOT/C/Windows/System32/drivers/etc" "$TARN_ORRERY_ROOT"
 
 # The corporate names that the policy's rules use, as the machine's DNS would answer them.
-cat > "$TARN_SIM_ROOT/C/Windows/System32/drivers/etc/hosts" <<'HOSTS'
-10.20.5.10     wiki.corp.example.com
-10.20.7.21     ftp.legacy.example.com
-203.0.113.10   vpn.corp.example.com
-10.20.1.2      cps.corp.example.com
-HOSTS
+cp "$HERE/hosts" "$TARN_SIM_ROOT/C/Windows/System32/drivers/etc/hosts"
 
 step() { printf '\n\033[1m== %s\033[0m\n' "$*"; }
 view() { "$BIN/tarn_firewall_view" "$MACHINE" --store "$STORE"; }

@@ -1,12 +1,9 @@
 // Names that the simulated DNS table does not hold come from the machine's hosts file.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-
 #include "platform/win.h"
-#include "sim/machine.h"
 #include "sim/winsock_control.h"
+#include "tests/support/HostsFile.h"
 
 namespace {
 
@@ -30,16 +27,11 @@ std::vector<std::wstring> resolve(const wchar_t* name) {
 TEST(SimHostsFile, AnswersNamesTheTableDoesNotHold) {
     WSADATA data{};
     ASSERT_EQ(WSAStartup(MAKEWORD(2, 0), &data), 0);
-    const std::string folder = sim::hostPath(L"C:\\Windows\\System32\\drivers\\etc");
-    std::filesystem::create_directories(folder);
-    const std::string hosts = folder + "/hosts";
-    {
-        std::ofstream file(hosts);
-        file << "# comment line\n"
-                "10.7.0.1   hosts-only.example  alias.hosts-only.example  # trailing comment\n"
-                "2001:db8::7 Hosts-Only.Example\n"
-                "10.7.0.9   other.hosts-only.example\n";
-    }
+    const tarn::test::HostsFile hosts(
+        "# comment line\n"
+        "10.7.0.1   hosts-only.example  alias.hosts-only.example  # trailing comment\n"
+        "2001:db8::7 Hosts-Only.Example\n"
+        "10.7.0.9   other.hosts-only.example\n");
     sim::winsock::setDnsAnswer(L"alias.hosts-only.example", {L"10.8.0.1"});
 
     EXPECT_EQ(resolve(L"HOSTS-ONLY.example"),
@@ -47,7 +39,7 @@ TEST(SimHostsFile, AnswersNamesTheTableDoesNotHold) {
     EXPECT_EQ(resolve(L"alias.hosts-only.example"), std::vector<std::wstring>{L"10.8.0.1"})
         << "the table wins over the file";
     EXPECT_TRUE(resolve(L"missing.hosts-only.example").empty());
-    std::remove(hosts.c_str());
+    hosts.remove();
     EXPECT_TRUE(resolve(L"hosts-only.example").empty());
     WSACleanup();
 }

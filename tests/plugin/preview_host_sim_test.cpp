@@ -10,6 +10,7 @@
 #include "sim/machine_file.h"
 #include "tests/orrery/OrreryTestSupport.h"
 #include "tests/plugin/PluginTestSupport.h"
+#include "tests/support/HostsFile.h"
 #include "tools/carrier/CarrierHost.h"
 #include "tools/policy/Preview.h"
 
@@ -32,6 +33,8 @@ json firewallNow() {
 class PreviewAndPlugin : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(PreviewAndPlugin, ThePluginArrivesAtThePredictedFirewall) {
+    // The rules' names resolve alike for the preview and the plug-in.
+    const tarn::test::HostsFile hosts(tarn::test::readHostFile(TARN_EXAMPLES_DIR "/hosts"));
     tarn::test::installMakerLibraries(kNamespace);
     const json machine = json::parse(sim::machine_file::save());
     const json policy = example(GetParam());

@@ -2,7 +2,6 @@
 // preview leaves the user's machine file and store as they were.
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -10,6 +9,7 @@
 #include "sim/machine.h"
 #include "sim/machine_file.h"
 #include "tests/orrery/OrreryTestSupport.h"
+#include "tests/support/HostsFile.h"
 #include "tests/support/TempDir.h"
 #include "tools/policy/PolicyTool.h"
 
@@ -108,12 +108,8 @@ TEST_F(PolicyCommands, CheckFindsEveryRefusalOfTheBrokenExample) {
 // Its rules resolve; the built-in rule for the management server takes its address as a name,
 // which the firewall refuses: the address member is to blame.
 TEST_F(PolicyCommands, TheUsableExampleMeetsOnlyTheManagementServersRule) {
-    const std::string hosts = sim::hostPath(L"C:\\Windows\\System32\\drivers\\etc\\hosts");
-    std::filesystem::create_directories(std::filesystem::path(hosts).parent_path());
-    std::ofstream(hosts) << "10.20.5.10 wiki.corp.example.com\n10.20.7.21 ftp.legacy.example.com\n"
-                            "203.0.113.10 vpn.corp.example.com\n10.20.1.2 cps.corp.example.com\n";
+    const tarn::test::HostsFile hosts(tarn::test::readHostFile(TARN_EXAMPLES_DIR "/hosts"));
     const int code = run({L"check", fromUtf8(TARN_EXAMPLES_DIR "/policy.json")});
-    std::filesystem::remove(hosts);
     EXPECT_EQ(code, 1) << m_out.str();
     EXPECT_EQ(lines(), std::vector<std::string>{
                            R"(windows.command_post.address.host: rule "Tarn Command Post access": )"
